@@ -1,0 +1,45 @@
+// The serial line to the modem, as the AT exchange needs it. One implementation per platform
+// (posix/, win32/); tests use a scripted port.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "text/text.hpp"
+
+namespace quorlin {
+
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // One read of at most `max_bytes`. Returns when that many bytes have arrived, when 200 ms pass
+  // between two bytes, or 257 ms after the read began, whichever comes first; with no input it
+  // returns empty after 257 ms. A failed read returns empty.
+  virtual std::string Read(std::size_t max_bytes) = 0;
+
+  // Writes the bytes; returns how many were written.
+  virtual std::size_t Write(std::string_view bytes) = 0;
+
+  // Blocks until input is waiting or `timeout` has passed; true when input is waiting.
+  // Does not let the host's message loop run.
+  virtual bool WaitForInput(std::chrono::milliseconds timeout) = 0;
+};
+
+// Names and opens ports on one platform.
+class PortSystem {
+ public:
+  virtual ~PortSystem() = default;
+
+  // The port name shown in "Error. Port <name>  <mode>" for a `PortNumber` text.
+  virtual Text PortName(TextView port_number) const = 0;
+
+  // Opens and configures the port for a `PortNumber` text and a mode text such as
+  // "19200,n,8,1". Null when the port cannot be opened or configured; nothing is held then.
+  virtual std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) = 0;
+};
+
+}  // namespace quorlin

@@ -1,0 +1,53 @@
+// The Quorlin object: owns one connection to a modem and everything read from it. Device and
+// modem failures are reported through Error(), never thrown; every call returns normally.
+#pragma once
+
+#include <array>
+#include <optional>
+
+#include "platform.hpp"
+#include "text/text.hpp"
+
+namespace quorlin {
+
+// One slot per listed message: storage number, five spaces, index ("1     7"); empty when there
+// is nothing (left) to delete.
+using MessageReferences = std::array<Text, 100>;
+
+class Quorlin {
+ public:
+  explicit Quorlin(Platform platform);
+  ~Quorlin();  // closes the port, so the exclusive device is not held after release
+  Quorlin(const Quorlin&) = delete;
+  Quorlin& operator=(const Quorlin&) = delete;
+
+  // Four fixed lines joined by CR LF: author, web site, e-mail, messenger.
+  static Text Info();
+
+  const Text& Sms() const { return sms_text_; }
+  void SetSms(Text text) { sms_text_ = std::move(text); }
+  const Text& Error() const { return status_text_; }
+  void SetPortNumber(Text text) { port_number_text_ = std::move(text); }
+  void SetPortSpeed(Text text) { port_speed_text_ = std::move(text); }
+
+  void OpenPort();
+  void ClosePort();
+  void ResetPhone();
+  void ReadAllMsg();
+  void DeleteMsg();
+
+  // What the last listing left, for diagnostics and tests.
+  const Text& ListingText() const { return listing_text_; }
+  const std::optional<MessageReferences>& ListedMessages() const { return listed_messages_; }
+
+ private:
+  Platform platform_;
+  Text port_number_text_;
+  Text port_speed_text_;
+  Text status_text_;
+  Text listing_text_;
+  Text sms_text_;
+  std::optional<MessageReferences> listed_messages_;
+};
+
+}  // namespace quorlin
