@@ -1,0 +1,13 @@
+// The subcommands of the quorlin front end. Each takes the arguments after its own name and
+// returns the process exit code.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace quorlin::cli {
+
+int RunDecode(std::span<const std::string_view> args);
+int RunRead(std::span<const std::string_view> args);
+
+}  // namespace quorlin::cli

@@ -1,0 +1,37 @@
+// quorlin: the command-line front end on the same core as the automation component.
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "commands.hpp"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: quorlin <command> [options]\n"
+    "\n"
+    "commands:\n"
+    "  decode [PDU ...]   decode each PDU (or each line of standard input) into one line:\n"
+    "                     time stamp, tab, address, tab, text; an empty line when the PDU\n"
+    "                     yields no text\n"
+    "  read --device PATH [--speed N] [--delete]\n"
+    "                     read every message stored in the modem (and delete them)\n"
+    "\n"
+    "'quorlin <command> --help' explains a command's options.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(kUsage, args.empty() ? stderr : stdout);
+    return args.empty() ? 2 : 0;
+  }
+  const std::string_view command = args[0];
+  const std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
+  if (command == "decode") return quorlin::cli::RunDecode(rest);
+  if (command == "read") return quorlin::cli::RunRead(rest);
+  std::fprintf(stderr, "quorlin: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()),
+               command.data(), kUsage);
+  return 2;
+}
