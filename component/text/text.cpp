@@ -103,7 +103,9 @@ Text FromAscii(std::string_view ascii) {
   return out;
 }
 
-bool Contains(TextView text, TextView part) { return text.find(part) != TextView::npos; }
+bool Contains(TextView text, TextView part) {
+  return text.find(part) != TextView::npos;
+}
 
 TextView TrimSpaces(TextView text) {
   const auto first = text.find_first_not_of(u' ');

@@ -1,0 +1,253 @@
+// TPDU layouts read here (3GPP TS 23.040), each behind the service-centre address:
+//   SMS-DELIVER:       first octet, TP-OA, TP-PID, TP-DCS, TP-SCTS, TP-UDL, TP-UD
+//   SMS-SUBMIT:        first octet, TP-MR, TP-DA, TP-PID, TP-DCS, [TP-VP], TP-UDL, TP-UD
+//   SMS-STATUS-REPORT: first octet, TP-MR, TP-RA, TP-SCTS, TP-DT, TP-ST
+#include "pdu/decode_pdu.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "pdu/gsm7.hpp"
+#include "pdu/octet_reader.hpp"
+#include "text/cp1251.hpp"
+
+namespace quorlin {
+namespace {
+
+using Octets = std::span<const std::uint8_t>;
+
+enum class MessageKind { kDeliver, kSubmit, kReport };
+enum class Alphabet { kGsm7, kEightBit, kUcs2 };
+
+// TP-MTI, bits 1-0 of the first octet. The reserved value 11 is read as a status report.
+constexpr std::uint8_t kMtiDeliver = 0x00;
+constexpr std::uint8_t kMtiSubmit = 0x01;
+constexpr std::uint8_t kUdhi = 0x40;
+constexpr std::uint8_t kTonAlphanumeric = 0x50;  // type of number 101, bits 6-4
+constexpr std::size_t kMaxSeptets = 160;
+constexpr std::size_t kTimeStampOctets = 7;
+
+// The PDU text as octets: spaces and other blanks dropped, either case accepted. The PDU ends at
+// the first character that is not a hexadecimal digit; a last lone digit is dropped.
+std::vector<std::uint8_t> ParseHex(TextView pdu_text) {
+  std::vector<std::uint8_t> octets;
+  octets.reserve(pdu_text.size() / 2);
+  int high = -1;
+  for (char16_t c : pdu_text) {
+    if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') continue;
+    int nibble = -1;
+    if (c >= u'0' && c <= u'9') nibble = c - u'0';
+    if (c >= u'A' && c <= u'F') nibble = 10 + (c - u'A');
+    if (c >= u'a' && c <= u'f') nibble = 10 + (c - u'a');
+    if (nibble < 0) break;
+    if (high < 0) {
+      high = nibble;
+    } else {
+      octets.push_back(static_cast<std::uint8_t>(high << 4 | nibble));
+      high = -1;
+    }
+  }
+  return octets;
+}
+
+char16_t HexDigit(unsigned nibble) {
+  return static_cast<char16_t>(nibble < 10 ? u'0' + nibble : u'A' + (nibble - 10));
+}
+
+// A semi-octet of a number: 0-9, then "*", "#", "a", "b", "c"; the filler F shows as nothing.
+void AppendDialDigit(Text& out, unsigned nibble) {
+  static constexpr char16_t kDigits[] = u"0123456789*#abc";
+  if (nibble < 15) out.push_back(kDigits[nibble]);
+}
+
+// TP-OA / TP-DA / TP-RA: length in semi-octets, type of address, the digits.
+Text ReadAddress(OctetReader& reader) {
+  const auto digits = reader.Read().value_or(0);
+  const auto type = reader.Read();
+  const Octets field = reader.Take((digits + 1U) / 2U);
+  if (type && (*type & 0x70) == kTonAlphanumeric) {
+    return UnpackGsm7(field, 0, digits * 4U / 7U);
+  }
+  Text number = u"+";
+  for (std::uint8_t octet : field) {
+    AppendDialDigit(number, octet & 0x0FU);
+    AppendDialDigit(number, octet >> 4);
+  }
+  return number;
+}
+
+// One time-stamp item: the octet's two semi-octets in reading order; empty when the PDU ended.
+Text StampItem(Octets stamp, std::size_t i) {
+  if (i >= stamp.size()) return {};
+  return {HexDigit(stamp[i] & 0x0FU), HexDigit(stamp[i] >> 4)};
+}
+
+// TP-SCTS / TP-DT as day.month.year, then hour:minute:second; the time zone is not shown.
+Text FormatStamp(Octets stamp, TextView between_date_and_time) {
+  return StampItem(stamp, 2) + u"." + StampItem(stamp, 1) + u"." + StampItem(stamp, 0) +
+         Text(between_date_and_time) + StampItem(stamp, 3) + u":" + StampItem(stamp, 4) + u":" +
+         StampItem(stamp, 5);
+}
+
+// TP-DCS by the coding groups of 3GPP TS 23.038; reserved codings read as the default alphabet.
+Alphabet AlphabetOf(std::uint8_t dcs) {
+  switch (dcs >> 4) {
+    case 0x0:
+    case 0x1:
+    case 0x2:
+    case 0x3:  // general data coding
+    case 0x4:
+    case 0x5:
+    case 0x6:
+    case 0x7:  // the same, marked for automatic deletion
+      switch ((dcs >> 2) & 0x03) {
+        case 0x1:
+          return Alphabet::kEightBit;
+        case 0x2:
+          return Alphabet::kUcs2;
+        default:
+          return Alphabet::kGsm7;
+      }
+    case 0xE:
+      return Alphabet::kUcs2;  // message waiting, store message, UCS2
+    case 0xF:
+      return (dcs & 0x04) ? Alphabet::kEightBit : Alphabet::kGsm7;
+    default:
+      return Alphabet::kGsm7;  // message waiting groups C and D, reserved groups
+  }
+}
+
+// TP-UDL and TP-UD. With a user-data header (TP-UDHI) the header is stepped over by its own
+// length octet (TP-UDHL); in 7-bit the text then starts at the next septet boundary.
+Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header) {
+  const std::size_t udl = reader.Read().value_or(0);
+  const Alphabet alphabet = AlphabetOf(dcs);
+  const Octets ud = reader.Take(alphabet == Alphabet::kGsm7 ? (udl * 7 + 7) / 8 : udl);
+  const std::size_t header_octets = has_header && !ud.empty() ? 1U + ud[0] : 0U;
+
+  if (alphabet == Alphabet::kGsm7) {
+    const std::size_t header_septets = (header_octets * 8 + 6) / 7;
+    const std::size_t septets = udl < kMaxSeptets ? udl : kMaxSeptets;
+    if (header_septets >= septets) return {};
+    return UnpackGsm7(ud, header_septets, septets - header_septets);
+  }
+  if (header_octets >= ud.size()) return {};
+  const Octets text = ud.subspan(header_octets);
+  if (alphabet == Alphabet::kEightBit) {
+    return DecodeCp1251(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
+  }
+  Text out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+    out.push_back(static_cast<char16_t>(text[i] << 8 | text[i + 1]));
+  }
+  return out;
+}
+
+// The word of a TP-ST value. The four values seen in practice keep their own words; the others
+// take the word of the range they fall in.
+TextView StatusWord(std::optional<std::uint8_t> status) {
+  if (!status) return {};
+  switch (*status) {
+    case 0x22:
+      return u"отложено ";
+    case 0x46:
+      return u"удалено ";
+    case 0x41:
+      return u"ошибка ";
+    default:
+      break;
+  }
+  if (*status < 0x20) return u"доставлено ";
+  if (*status < 0x40) return u"отложено ";
+  return u"ошибка ";
+}
+
+// A time stamp whose first octet reads FF or 8F is taken for a one-octet validity period: it is
+// dropped, there is no time stamp, and the next octet is the user-data length.
+bool LooksLikeValidityPeriod(std::optional<std::uint8_t> octet) {
+  return octet && (*octet == 0xFF || *octet == 0x8F);
+}
+
+Text Compose(TextView stamp, TextView address, TextView body) {
+  if (body.empty()) return {};
+  Text line(stamp);
+  line += u'\t';
+  line += address;
+  line += u'\t';
+  line += body;
+  return line;
+}
+
+Text DecodeDeliver(OctetReader& reader, bool has_header) {
+  const Text address = ReadAddress(reader);
+  reader.Skip(1);  // TP-PID
+  const std::uint8_t dcs = reader.Read().value_or(0);
+  if (LooksLikeValidityPeriod(reader.Peek())) {
+    reader.Skip(1);
+    return Compose({}, address, ReadUserData(reader, dcs, has_header));
+  }
+  const Text stamp = FormatStamp(reader.Take(kTimeStampOctets), u" ");
+  return Compose(stamp, address, ReadUserData(reader, dcs, has_header));
+}
+
+Text DecodeSubmit(OctetReader& reader, std::uint8_t first_octet, bool has_header) {
+  reader.Skip(1);  // TP-MR
+  const Text address = ReadAddress(reader);
+  reader.Skip(1);  // TP-PID
+  const std::uint8_t dcs = reader.Read().value_or(0);
+  switch ((first_octet >> 3) & 0x03) {  // TP-VPF
+    case 0x2:
+      reader.Skip(1);
+      break;   // relative
+    case 0x1:  // enhanced
+    case 0x3:
+      reader.Skip(7);
+      break;  // absolute
+    default:
+      break;  // none
+  }
+  return Compose({}, address, ReadUserData(reader, dcs, has_header));
+}
+
+Text DecodeReport(OctetReader& reader) {
+  reader.Skip(1);  // TP-MR
+  const Text address = ReadAddress(reader);
+  if (LooksLikeValidityPeriod(reader.Peek())) {
+    // Read as user data; the octet after FF/8F stands as both coding and length.
+    reader.Skip(1);
+    const std::uint8_t dcs = reader.Peek().value_or(0);
+    return Compose({}, address, ReadUserData(reader, dcs, false));
+  }
+  const Text stamp = FormatStamp(reader.Take(kTimeStampOctets), u" ");
+  const Text discharge = FormatStamp(reader.Take(kTimeStampOctets), u"  ");
+  const auto status = reader.Read();
+  Text body = u"Отчет о доставке: ";
+  body += StatusWord(status);
+  body += address;
+  body += u" Дата: ";
+  body += discharge;
+  return Compose(stamp, address, body);
+}
+
+}  // namespace
+
+Text DecodePdu(TextView pdu_text) {
+  const std::vector<std::uint8_t> octets = ParseHex(pdu_text);
+  OctetReader reader(octets);
+  reader.Skip(reader.Read().value_or(0));  // service-centre address, by its own length octet
+  const auto first_octet = reader.Read();
+  if (!first_octet) return {};
+  const bool has_header = (*first_octet & kUdhi) != 0;
+  switch (*first_octet & 0x03) {
+    case kMtiDeliver:
+      return DecodeDeliver(reader, has_header);
+    case kMtiSubmit:
+      return DecodeSubmit(reader, *first_octet, has_header);
+    default:
+      return DecodeReport(reader);
+  }
+}
+
+}  // namespace quorlin

@@ -1,0 +1,154 @@
+#include "store/listing_parser.hpp"
+
+#include <gtest/gtest.h>
+
+#include "pdu/decode_pdu.hpp"
+
+namespace quorlin {
+namespace {
+
+constexpr TextView kHello =
+    u"07912143658709F1040B912143658709F1000080215241035021"
+    u"05C8329BFD06";
+constexpr TextView kPrivet =
+    u"07912143658709F1040B912143658709F1000880215241035021"
+    u"0C041F04400438043204350442";
+
+Text Lines(std::initializer_list<TextView> lines) {
+  Text out;
+  bool first = true;
+  for (TextView line : lines) {
+    if (!first) out += u"\r\n";
+    out += line;
+    first = false;
+  }
+  return out;
+}
+
+Text Reference(int storage, TextView index) {
+  return FromAscii(std::to_string(storage)) + u"     " + Text(index);
+}
+
+TEST(ParseListing, EmptyListingChangesNothing) {
+  EXPECT_FALSE(ParseListing(u"").has_value());
+}
+
+TEST(ParseListing, MarkersAndOkOnlyGiveEmptySlotsAndNoText) {
+  const auto parsed = ParseListing(Lines({u"Storage: 1", u"", u"OK", u"", u"Storage: 2", u"OK"}));
+  ASSERT_TRUE(parsed);
+  for (const Text& slot : parsed->references) EXPECT_TRUE(slot.empty());
+  EXPECT_TRUE(parsed->sms_text.empty());
+}
+
+TEST(ParseListing, BothStoragesInListingOrder) {
+  const auto parsed =
+      ParseListing(Lines({u"Storage: 1", u"AT+CMGL=4", u"+CMGL: 2,1,,23", kHello, u"", u"OK",
+                          u"Storage: 2", u"+CMGL: 12,0,,40", kPrivet, u"", u"OK"}));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->references[0], Reference(1, u"2"));
+  EXPECT_EQ(parsed->references[1], Reference(2, u"12"));
+  EXPECT_TRUE(parsed->references[2].empty());
+  EXPECT_EQ(parsed->sms_text, DecodePdu(kHello) + u"\r\n" + DecodePdu(kPrivet) + u"\r\n");
+}
+
+// Device quirks and malformed entries: what is listed for deletion, and what is shown.
+struct QuirkCase {
+  const char* quirk;
+  Text listing;
+  std::vector<Text> references;  // the non-empty slots, in order
+  int shown;                     // decoded lines in the text
+};
+
+class ParseListingQuirks : public testing::TestWithParam<QuirkCase> {};
+
+TEST_P(ParseListingQuirks, ListsOnlyWhatItShows) {
+  const QuirkCase& c = GetParam();
+  const auto parsed = ParseListing(c.listing);
+  ASSERT_TRUE(parsed) << c.quirk;
+  std::vector<Text> references;
+  for (const Text& slot : parsed->references) {
+    if (!slot.empty()) references.push_back(slot);
+  }
+  EXPECT_EQ(references, c.references) << c.quirk;
+  int lines = 0;
+  for (std::size_t at = 0; (at = parsed->sms_text.find(u"\r\n", at)) != Text::npos; at += 2)
+    ++lines;
+  EXPECT_EQ(lines, c.shown) << c.quirk;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ParseListingQuirks,
+    testing::Values(
+        QuirkCase{"unsolicited line between header and PDU",
+                  Lines({u"Storage: 2", u"+CMGL: 3,1,,23", u"+CMTI: \"SM\",4", u"^RSSI:5", kHello,
+                         u"OK"}),
+                  {Reference(2, u"3")},
+                  1},
+        QuirkCase{
+            "header on the last line has no PDU", Lines({u"Storage: 1", u"+CMGL: 3,1,,23"}), {}, 0},
+        QuirkCase{"header followed by OK has no PDU",
+                  Lines({u"Storage: 1", u"+CMGL: 3,1,,23", u"", u"OK"}),
+                  {},
+                  0},
+        QuirkCase{"header followed by the next header",
+                  Lines({u"Storage: 1", u"+CMGL: 3,1,,23", u"+CMGL: 4,1,,23", kHello, u"OK"}),
+                  {Reference(1, u"4")},
+                  1},
+        QuirkCase{"header without a comma is shown but not listed",
+                  Lines({u"Storage: 1", u"+CMGL: 3", kHello, u"OK"}),
+                  {},
+                  1},
+        QuirkCase{"header without a space is shown but not listed",
+                  Lines({u"Storage: 1", u"+CMGL:3,1,,23", kHello, u"OK"}),
+                  {},
+                  1},
+        QuirkCase{
+            "index that is not a number", Lines({u"Storage: 1", u"+CMGL: x,1,,23", kHello}), {}, 1},
+        QuirkCase{
+            "four- and five-digit indexes",
+            Lines({u"Storage: 1", u"+CMGL: 1234,1,,23", kHello, u"+CMGL: 20001,1,,23", kHello}),
+            {Reference(1, u"1234"), Reference(1, u"20001")},
+            2},
+        QuirkCase{"message before any storage marker is not listed",
+                  Lines({u"+CMGL: 3,1,,23", kHello}),
+                  {},
+                  1},
+        QuirkCase{"PDU line with spaces around it",
+                  Lines({u"Storage: 1", u"+CMGL: 5,1,,23", Text(u"  ") + Text(kHello) + u" "}),
+                  {Reference(1, u"5")},
+                  1},
+        QuirkCase{"lower-case PDU",
+                  Lines({u"Storage: 1", u"+CMGL: 5,1,,23",
+                         u"07912143658709f1040b912143658709f1000080215241035021"
+                         u"05c8329bfd06"}),
+                  {Reference(1, u"5")},
+                  1},
+        QuirkCase{"listing cut off inside the first PDU keeps nothing of it",
+                  Lines({u"Storage: 1", u"+CMGL: 5,1,,23", u"", u"ERROR"}),
+                  {},
+                  0}));
+
+TEST(ParseListing, KeepsTheFirstHundredMessages) {
+  Text listing = u"Storage: 1";
+  for (int i = 1; i <= 101; ++i) {
+    listing += u"\r\n+CMGL: " + FromAscii(std::to_string(i)) + u",1,,23\r\n" + Text(kHello);
+  }
+  const auto parsed = ParseListing(listing);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->references[99], Reference(1, u"100"));
+  Text expected;
+  for (int i = 0; i < 100; ++i) expected += DecodePdu(kHello) + u"\r\n";
+  EXPECT_EQ(parsed->sms_text, expected);
+}
+
+TEST(ParseListing, MessageWithNoTextStillAddsItsLineEnd) {
+  const auto parsed = ParseListing(Lines({u"Storage: 1", u"+CMGL: 1,1,,20",
+                                          u"07912143658709F1040B912143658709F10000802152410350"
+                                          u"2100"}));
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->sms_text, u"\r\n");
+  EXPECT_EQ(parsed->references[0], Reference(1, u"1"));
+}
+
+}  // namespace
+}  // namespace quorlin
