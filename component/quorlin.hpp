@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 
 #include "platform.hpp"
+#include "port/at_exchange.hpp"
 #include "text/text.hpp"
 
 namespace quorlin {
@@ -41,6 +43,14 @@ class Quorlin {
   const std::optional<MessageReferences>& ListedMessages() const { return listed_messages_; }
 
  private:
+  // Sets "Error. COM is closed" and returns false when no port is open.
+  bool CheckPortOpen();
+  // AT+CPMS=<mem1> with storage 1 ("ME") or 2 ("SM"); empties the listing text.
+  void SelectStorage(int storage);
+  // AT+CMGL=4 on the selected storage; a reply that did not end in "OK" is cut to its complete
+  // messages.
+  Text ListStorage();
+
   Platform platform_;
   Text port_number_text_;
   Text port_speed_text_;
@@ -48,6 +58,9 @@ class Quorlin {
   Text listing_text_;
   Text sms_text_;
   std::optional<MessageReferences> listed_messages_;
+  // Open exactly when a port is held; the exchange reads this slot afresh on every access.
+  std::unique_ptr<SerialPort> port_;
+  AtExchange exchange_{port_, platform_.clock, status_text_};
 };
 
 }  // namespace quorlin

@@ -1,0 +1,16 @@
+// Serial ports on POSIX systems: termios, 8N1, raw, no flow control.
+#pragma once
+
+#include "port/serial_port.hpp"
+
+namespace quorlin {
+
+// Opens a port named by PosixDevicePath for a mode text "<speed>,n,8,1", exclusively: a second
+// opener, in this process or another, is refused.
+class PosixPortSystem final : public PortSystem {
+ public:
+  Text PortName(TextView port_number) const override;
+  std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
+};
+
+}  // namespace quorlin

@@ -1,0 +1,40 @@
+#include "quorlin.hpp"
+
+namespace quorlin {
+
+Quorlin::Quorlin(Platform platform) : platform_(platform) {}
+
+Quorlin::~Quorlin() = default;
+
+Text Quorlin::Info() {
+  return u"Quorlin SMS reader\r\n"
+         u"Web: https://quorlin.example.org\r\n"
+         u"E-mail: support@quorlin.example.org\r\n"
+         u"Messenger: quorlin-support";
+}
+
+void Quorlin::OpenPort() {
+  if (port_) ClosePort();
+  if (port_number_text_.empty() || port_speed_text_.empty()) return;
+  const Text mode_text = port_speed_text_ + u",n,8,1";
+  port_ = platform_.ports.Open(port_number_text_, mode_text);
+  if (!port_) {
+    status_text_ =
+        u"Error. Port " + platform_.ports.PortName(port_number_text_) + u"  " + mode_text;
+    return;
+  }
+  status_text_ = u"OK";
+}
+
+void Quorlin::ClosePort() {
+  port_.reset();
+  status_text_ = u"OK";
+}
+
+bool Quorlin::CheckPortOpen() {
+  if (port_) return true;
+  status_text_ = u"Error. COM is closed";
+  return false;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,52 @@
+// Listing both message memories, phone ("ME") then SIM ("SM"), into one marked listing.
+#include "quorlin.hpp"
+#include "store/listing_parser.hpp"
+
+namespace quorlin {
+namespace {
+
+constexpr TextView kCrLf = u"\r\n";
+
+// The part of an unfinished listing reply that holds only whole messages: the reply up to its
+// last CR LF, and without a "+CMGL:" header left last, whose PDU line did not arrive whole. A
+// message received only in part is thus neither shown nor listed for deletion.
+TextView CompleteMessages(TextView reply) {
+  const std::size_t end = reply.rfind(kCrLf);
+  if (end == TextView::npos) return {};
+  TextView kept = reply.substr(0, end + kCrLf.size());
+  const std::size_t previous = end == 0 ? TextView::npos : kept.rfind(kCrLf, end - 1);
+  const std::size_t last_line = previous == TextView::npos ? 0 : previous + kCrLf.size();
+  if (Contains(kept.substr(last_line), u"+CMGL:")) kept = kept.substr(0, last_line);
+  return kept;
+}
+
+}  // namespace
+
+Text Quorlin::ListStorage() {
+  // AT+CMGL=4: every message of the memory, whatever its status, in PDU mode.
+  Text reply = exchange_.SendCommand(u"AT+CMGL=4", u"OK", 30);
+  if (status_text_ != u"OK") reply = Text(CompleteMessages(reply));
+  return reply;
+}
+
+void Quorlin::ReadAllMsg() {
+  if (!CheckPortOpen()) return;
+  sms_text_.clear();
+  listing_text_.clear();
+  // A memory that cannot be selected contributes nothing, marker included. The outcome of the
+  // listing itself is not examined: whatever arrived is parsed.
+  Text listing;
+  SelectStorage(1);
+  if (status_text_ == u"OK") listing = u"Storage: 1\r\n" + ListStorage();
+  SelectStorage(2);
+  if (status_text_ == u"OK") listing += u"\r\nStorage: 2\r\n" + ListStorage();
+  listing_text_ = std::move(listing);
+
+  if (auto parsed = ParseListing(listing_text_)) {
+    listed_messages_ = std::move(parsed->references);
+    sms_text_ = std::move(parsed->sms_text);
+  }
+  if (sms_text_.empty()) sms_text_ = u"Empty";
+}
+
+}  // namespace quorlin
