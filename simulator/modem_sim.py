@@ -1,0 +1,756 @@
+#!/usr/bin/env python3
+"""A simulated GSM phone on a pseudo-terminal: answers AT commands and keeps an SMS store.
+
+    python3 simulator/modem_sim.py --store simulator/samples/demo-store.txt --link /tmp/modem
+
+The first line on standard output is the path of the terminal to open. The simulator runs
+until SIGTERM or SIGINT. simulator/README.md describes the store file and every option.
+"""
+
+import argparse
+import dataclasses
+import fcntl
+import json
+import os
+import random
+import re
+import select
+import signal
+import struct
+import sys
+import termios
+import time
+
+from pdu_builder import tpdu_length
+
+STORAGES = ("ME", "SM")
+DEFAULT_CAPACITY = {"ME": 255, "SM": 50}
+STAT_UNREAD, STAT_READ, STAT_ALL = 0, 1, 4
+
+# Pieces of a --split reply follow each other within this gap, well below the 200 ms of
+# silence after which a client's read returns.
+SPLIT_MAX_GAP = 0.050
+SPLIT_MAX_PIECE = 48
+# Pacing writes this many bytes at a time, each when its last bit would have left the wire.
+PACE_CHUNK = 32
+UNSOLICITED_RATE = 0.25
+UNSOLICITED_LINES = ('+CMTI: "SM",3', "^RSSI:5", "+CREG: 1", "^RSSI:17")
+# After a hang-up the simulator waits this long at most for the client to read what was
+# already sent: closing the master discards whatever the slave side still holds.
+HANGUP_DRAIN_TIMEOUT = 30.0
+
+CMS_INVALID_INDEX = 321
+CMS_NOT_ALLOWED = 302
+
+IDENTITY = {
+    "+CGMI": "QSIM",
+    "+CGMM": "QSIM-900 simulated GSM modem",
+    "+CGMR": "1.0.0",
+    "+CGSN": "356938035643809",
+}
+SERVICE_CENTRE = '"+79168999100",145'
+CHARSETS = ("IRA", "GSM", "UCS2")
+
+
+class StoreError(Exception):
+    pass
+
+
+class Shutdown(Exception):
+    pass
+
+
+class HangUp(Exception):
+    pass
+
+
+class CommandError(Exception):
+    """Ends a command with ERROR, or with +CMS ERROR: <cms> when cms is given."""
+
+    def __init__(self, cms=None):
+        super().__init__(cms)
+        self.cms = cms
+
+
+@dataclasses.dataclass
+class Message:
+    storage: str
+    index: int
+    stat: int
+    pdu: str
+
+
+def parse_message(storage, index, stat, pdu, where):
+    storage = storage.upper()
+    if storage not in STORAGES:
+        raise StoreError(f"{where}: storage {storage!r} is not ME or SM")
+    if not index.isdigit() or int(index) > 65535:
+        raise StoreError(f"{where}: index {index!r} is not a number from 0 to 65535")
+    if not stat.isdigit() or int(stat) > 3:
+        raise StoreError(f"{where}: stat {stat!r} is not 0, 1, 2 or 3")
+    digits = pdu.replace(" ", "")
+    if not digits or len(digits) % 2 or not re.fullmatch(r"[0-9A-Fa-f]+", digits):
+        raise StoreError(f"{where}: the PDU is not an even number of hexadecimal digits")
+    return Message(storage, int(index), int(stat), pdu)
+
+
+class MessageStore:
+    """The messages of both memories, keyed by (storage, index)."""
+
+    def __init__(self, messages=()):
+        self.messages = {}
+        for msg in messages:
+            self.add(msg)
+
+    @classmethod
+    def load(cls, path):
+        """Read a store file: one message a line, `<storage> <index> <stat> <pdu>`."""
+        store = cls()
+        with open(path, encoding="utf-8") as f:
+            for number, line in enumerate(f, 1):
+                line = line.strip()
+                if not line or line.startswith("#"):
+                    continue
+                fields = line.split(None, 3)
+                where = f"{path}:{number}"
+                if len(fields) != 4:
+                    raise StoreError(f"{where}: expected <storage> <index> <stat> <pdu>")
+                msg = parse_message(*fields, where)
+                if (msg.storage, msg.index) in store.messages:
+                    raise StoreError(f"{where}: {msg.storage} index {msg.index} appears twice")
+                store.add(msg)
+        return store
+
+    def save(self, path):
+        lines = ["# Messages left in the simulated modem: <storage> <index> <stat> <pdu>"]
+        lines += [f"{m.storage} {m.index} {m.stat} {m.pdu}" for m in self.in_order()]
+        temporary = f"{path}.tmp{os.getpid()}"
+        with open(temporary, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        os.replace(temporary, path)
+
+    def add(self, msg):
+        self.messages[(msg.storage, msg.index)] = msg
+
+    def get(self, storage, index):
+        return self.messages.get((storage, index))
+
+    def remove(self, storage, index):
+        return self.messages.pop((storage, index), None)
+
+    def in_order(self, storage=None):
+        return [self.messages[key] for key in sorted(self.messages, key=lambda k: (
+            STORAGES.index(k[0]), k[1])) if storage in (None, key[0])]
+
+    def used(self, storage):
+        return sum(1 for key in self.messages if key[0] == storage)
+
+    def total(self, storage):
+        indexes = [key[1] for key in self.messages if key[0] == storage]
+        return max([DEFAULT_CAPACITY[storage]] + indexes)
+
+
+class EventLog:
+    """JSON lines with a CLOCK_MONOTONIC time stamp (comparable with time.monotonic())."""
+
+    def __init__(self, path):
+        self.file = open(path, "w", encoding="utf-8") if path else None
+
+    def write(self, event, **fields):
+        if self.file:
+            record = {"t": round(time.monotonic(), 6), "event": event, **fields}
+            self.file.write(json.dumps(record, ensure_ascii=False) + "\n")
+            self.file.flush()
+
+
+class SerialLine:
+    """The modem's transmit side: paced like a UART, optionally cut into random pieces.
+
+    A budget, once set, ends the transmission with HangUp after that many more bytes.
+    """
+
+    def __init__(self, fd, baud=0, split=False, rng=None):
+        self.fd = fd
+        self.baud = baud
+        self.split = split
+        self.rng = rng or random.Random(0)
+        self.line_free_at = 0.0
+        self.budget = None
+
+    def write(self, data):
+        cut = False
+        if self.budget is not None:
+            cut = len(data) >= self.budget
+            data = data[:self.budget]
+            self.budget -= len(data)
+        pieces = self._pieces(data) if self.split else [data]
+        for number, piece in enumerate(pieces):
+            if number:
+                time.sleep(self.rng.uniform(0, SPLIT_MAX_GAP))
+            self._paced(piece)
+        if cut:
+            raise HangUp()
+
+    def _pieces(self, data):
+        pieces = []
+        while data:
+            size = self.rng.randint(1, SPLIT_MAX_PIECE)
+            pieces.append(data[:size])
+            data = data[size:]
+        return pieces
+
+    def _paced(self, data):
+        if not self.baud:
+            self._write_all(data)
+            return
+        for start in range(0, len(data), PACE_CHUNK):
+            chunk = data[start:start + PACE_CHUNK]
+            begin = max(time.monotonic(), self.line_free_at)
+            self.line_free_at = begin + len(chunk) * 10 / self.baud
+            delay = self.line_free_at - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            self._write_all(chunk)
+
+    def _write_all(self, data):
+        view = memoryview(data)
+        while view:
+            view = view[os.write(self.fd, view):]
+
+
+@dataclasses.dataclass
+class Segment:
+    """One piece of a reply. kind: info, header, pdu, final, or event (made when reached)."""
+    kind: str
+    data: bytes = b""
+    make: object = None
+
+
+def info_reply(*lines):
+    segments = [Segment("info", (b"\r\n" if i == 0 else b"") + line.encode("latin-1") + b"\r\n")
+                for i, line in enumerate(lines)]
+    return segments + [Segment("final", b"\r\nOK\r\n")]
+
+
+def error_reply(cms=None):
+    text = "ERROR" if cms is None else f"+CMS ERROR: {cms}"
+    return [Segment("final", f"\r\n{text}\r\n".encode())]
+
+
+def command_matches(line, command):
+    """True when line is command, or continues after it with other than a letter or digit:
+    AT+CMGD=2 matches AT+CMGD=2 and AT+CMGD=2,0 but not AT+CMGD=21."""
+    line, command = line.strip().upper(), command.strip().upper()
+    if not line.startswith(command):
+        return False
+    rest = line[len(command):]
+    return not rest or not rest[0].isalnum()
+
+
+@dataclasses.dataclass
+class Failure:
+    command: str
+    cms: int = None      # None answers ERROR
+    remaining: int = None  # None fails every time
+
+
+def parse_failure(spec):
+    """CMD[:error|:cms|:cms=N][:COUNT]"""
+    parts = spec.split(":")
+    remaining = int(parts.pop()) if len(parts) > 1 and parts[-1].isdigit() else None
+    cms = None
+    if len(parts) > 1:
+        kind = re.fullmatch(r"(error)|cms(?:=(\d+))?", parts[-1].strip().lower())
+        if kind:
+            parts.pop()
+            if not kind.group(1):
+                cms = int(kind.group(2) or CMS_INVALID_INDEX)
+    command = ":".join(parts)
+    if not command.upper().startswith("AT"):
+        raise ValueError(f"--fail {spec!r}: the command must start with AT")
+    return Failure(command, cms, remaining)
+
+
+def parse_arrival(spec):
+    """SM:<index>:<pdu> for --store-during-listing; the new message is unread."""
+    fields = spec.split(":", 2)
+    if len(fields) != 3:
+        raise ValueError(f"--store-during-listing {spec!r}: expected STORAGE:INDEX:PDU")
+    try:
+        return parse_message(fields[0], fields[1], "0", fields[2], "--store-during-listing")
+    except StoreError as err:
+        raise ValueError(str(err)) from err
+
+
+class Modem:
+    """The command interpreter: one received line in, the reply written to the line."""
+
+    def __init__(self, store, line, options, log):
+        self.store = store
+        self.line = line
+        self.log = log
+        self.save_path = options.save_store
+        self.initial_echo = options.echo == "on"
+        self.latency = options.latency / 1000
+        self.unsolicited = options.unsolicited
+        self.failures = [parse_failure(s) for s in options.fail]
+        self.silent = list(options.silent)
+        self.hangup_after = options.hangup_after_bytes
+        self.arrivals = [parse_arrival(s) for s in options.store_during_listing]
+        for msg in self.arrivals:
+            if store.get(msg.storage, msg.index):
+                raise ValueError(f"--store-during-listing: {msg.storage} index {msg.index} "
+                                 f"is already in the store")
+        self.rng = line.rng
+        self.reply_budget = None
+        self.after_reply = None
+        self.memories = ["SM", "SM", "SM"]
+        self.reset()
+
+    def reset(self):
+        self.echo = self.initial_echo
+        self.pdu_mode = True
+        self.cmee = 0
+        self.charset = "IRA"
+        self.cnmi = "0,0,0,0,0"
+        self.csdh = 0
+        self.cfun = 1
+
+    def changed(self):
+        if self.save_path:
+            self.store.save(self.save_path)
+
+    # ------------------------------------------------------------ dispatch
+
+    def handle(self, raw):
+        """Answer one command line (bytes without its terminator)."""
+        text = raw.decode("latin-1")
+        if not text.strip():
+            return
+        self.log.write("command", line=text)
+        if self.echo:
+            self.line.write(raw + b"\r")
+        if not text.strip().upper().startswith("AT"):
+            return
+        if any(command_matches(text, cmd) for cmd in self.silent):
+            return
+        failure = next((f for f in self.failures if command_matches(text, f.command)
+                        and f.remaining != 0), None)
+        if failure:
+            if failure.remaining is not None:
+                failure.remaining -= 1
+            reply = error_reply(failure.cms)
+        else:
+            try:
+                reply = self.execute(text.strip())
+            except CommandError as err:
+                reply = error_reply(err.cms)
+        if self.latency:
+            time.sleep(self.latency)
+        self.transmit(reply)
+
+    def transmit(self, reply):
+        budget, self.reply_budget = self.reply_budget, None
+        self.line.budget = budget
+        try:
+            self.emit(reply)
+        finally:
+            self.line.budget = None
+        after, self.after_reply = self.after_reply, None
+        if after:
+            after()
+
+    def execute(self, command):
+        body = command[2:]
+        upper = body.upper()
+        if upper == "":
+            return info_reply()
+        if upper == "Z":
+            self.reset()
+            return info_reply()
+        if upper in ("E0", "E1"):
+            self.echo = upper == "E1"
+            return info_reply()
+        if upper in ("I", "I0"):
+            return info_reply(IDENTITY["+CGMI"], IDENTITY["+CGMM"],
+                              "Revision: " + IDENTITY["+CGMR"])
+        match = re.fullmatch(r"(\+[A-Z]+)(=\?|\?|=(.*))?", body, re.IGNORECASE | re.DOTALL)
+        if not match:
+            raise CommandError()
+        name = match.group(1).upper()
+        suffix = match.group(2) or ""
+        kind = {"": "exec", "=?": "test", "?": "read"}.get(suffix, "set")
+        handler = getattr(self, "cmd_" + name[1:].lower(), None)
+        if handler is None:
+            if name in IDENTITY and kind in ("exec", "test"):
+                return info_reply(IDENTITY[name]) if kind == "exec" else info_reply()
+            raise CommandError()
+        return handler(kind, (match.group(3) or "").strip())
+
+    def emit(self, segments):
+        """Write a reply, with unsolicited lines between its segments when enabled.
+
+        In a listing, one always comes between the first +CMGL header and its PDU line."""
+        first_pdu_done = False
+        for number, segment in enumerate(segments):
+            if self.unsolicited and number:
+                forced = segment.kind == "pdu" and not first_pdu_done
+                if forced or self.rng.random() < UNSOLICITED_RATE:
+                    self.line.write(f"\r\n{self.rng.choice(UNSOLICITED_LINES)}\r\n".encode())
+            if segment.kind == "pdu":
+                first_pdu_done = True
+            self.line.write(segment.make() if segment.make else segment.data)
+
+    # ------------------------------------------------------------ settings
+
+    @staticmethod
+    def _flag(args, allowed):
+        if args not in allowed:
+            raise CommandError()
+        return int(args)
+
+    def cmd_cmgf(self, kind, args):
+        if kind == "set":
+            self.pdu_mode = self._flag(args, ("0", "1")) == 0
+            return info_reply()
+        if kind == "read":
+            return info_reply(f"+CMGF: {0 if self.pdu_mode else 1}")
+        if kind == "test":
+            return info_reply("+CMGF: (0,1)")
+        raise CommandError()
+
+    def cmd_cmee(self, kind, args):
+        if kind == "set":
+            self.cmee = self._flag(args, ("0", "1", "2"))
+            return info_reply()
+        if kind == "read":
+            return info_reply(f"+CMEE: {self.cmee}")
+        if kind == "test":
+            return info_reply("+CMEE: (0-2)")
+        raise CommandError()
+
+    def cmd_cscs(self, kind, args):
+        if kind == "set":
+            charset = args.strip('"').upper()
+            if charset not in CHARSETS:
+                raise CommandError()
+            self.charset = charset
+            return info_reply()
+        if kind == "read":
+            return info_reply(f'+CSCS: "{self.charset}"')
+        if kind == "test":
+            return info_reply("+CSCS: (" + ",".join(f'"{c}"' for c in CHARSETS) + ")")
+        raise CommandError()
+
+    def cmd_cfun(self, kind, args):
+        if kind == "set":
+            self.cfun = self._flag(args.split(",")[0], ("0", "1", "4"))
+            return info_reply()
+        if kind == "read":
+            return info_reply(f"+CFUN: {self.cfun}")
+        if kind == "test":
+            return info_reply("+CFUN: (0,1,4),(0-1)")
+        raise CommandError()
+
+    def cmd_cpin(self, kind, args):
+        if kind == "read":
+            return info_reply("+CPIN: READY")
+        if kind == "test":
+            return info_reply()
+        raise CommandError()
+
+    def cmd_csca(self, kind, args):
+        if kind == "read":
+            return info_reply(f"+CSCA: {SERVICE_CENTRE}")
+        if kind in ("set", "test"):
+            return info_reply()
+        raise CommandError()
+
+    def cmd_cnmi(self, kind, args):
+        if kind == "set":
+            if not re.fullmatch(r"\d(,\d){0,4}", args):
+                raise CommandError()
+            self.cnmi = args
+            return info_reply()
+        if kind == "read":
+            return info_reply(f"+CNMI: {self.cnmi}")
+        if kind == "test":
+            return info_reply("+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)")
+        raise CommandError()
+
+    def cmd_csdh(self, kind, args):
+        if kind in ("set", "exec"):
+            self.csdh = self._flag(args or "0", ("0", "1"))
+            return info_reply()
+        if kind == "read":
+            return info_reply(f"+CSDH: {self.csdh}")
+        if kind == "test":
+            return info_reply("+CSDH: (0,1)")
+        raise CommandError()
+
+    # ------------------------------------------------------------ message storage
+
+    def _usage(self, memories):
+        return ",".join(f"{self.store.used(m)},{self.store.total(m)}" for m in memories)
+
+    def cmd_cpms(self, kind, args):
+        """+CPMS=<mem1>[,<mem2>[,<mem3>]]: mem1 is the memory read and deleted from."""
+        if kind == "set":
+            names = [a.strip().strip('"').upper() for a in args.split(",")]
+            if not 1 <= len(names) <= 3 or any(n not in STORAGES for n in names):
+                raise CommandError(CMS_NOT_ALLOWED)
+            self.memories[:len(names)] = names
+            return info_reply(f"+CPMS: {self._usage(self.memories)}")
+        if kind == "read":
+            return info_reply("+CPMS: " + ",".join(
+                f'"{m}",{self._usage([m])}' for m in self.memories))
+        if kind == "test":
+            options = "(" + ",".join(f'"{s}"' for s in STORAGES) + ")"
+            return info_reply(f"+CPMS: {options},{options},{options}")
+        raise CommandError()
+
+    def _index(self, text):
+        if not text.strip().isdigit():
+            raise CommandError(CMS_INVALID_INDEX)
+        return int(text)
+
+    def cmd_cmgl(self, kind, args):
+        """+CMGL: <index>,<stat>,[<alpha>],<length> CR LF <pdu>, one pair per message."""
+        if kind == "test":
+            return info_reply("+CMGL: (0-4)")
+        if kind == "read" or not self.pdu_mode:
+            raise CommandError()
+        wanted = self._flag(args or "0", ("0", "1", "2", "3", "4"))
+        storage = self.memories[0]
+        listed = [m for m in self.store.in_order(storage) if wanted in (STAT_ALL, m.stat)]
+        segments = []
+        for number, msg in enumerate(listed):
+            lead = b"" if number else b"\r\n"
+            header = f"+CMGL: {msg.index},{msg.stat},,{tpdu_length(msg.pdu)}\r\n"
+            segments += [Segment("header", lead + header.encode()),
+                         Segment("pdu", msg.pdu.encode() + b"\r\n")]
+        arrival = next((a for a in self.arrivals if a.storage == storage), None)
+        if arrival:
+            self.arrivals.remove(arrival)
+            event = Segment("event", make=lambda: self._arrive(arrival))
+            segments.insert(2 if segments else 0, event)
+        segments.append(Segment("final", b"\r\nOK\r\n"))
+        self.reply_budget, self.hangup_after = self.hangup_after, None
+        self.after_reply = lambda: self._mark_read(listed)
+        return segments
+
+    def _mark_read(self, messages):
+        newly_read = [m for m in messages if m.stat == STAT_UNREAD]
+        for msg in newly_read:
+            msg.stat = STAT_READ
+        if newly_read:
+            self.changed()
+
+    def _arrive(self, msg):
+        self.store.add(msg)
+        self.log.write("stored", storage=msg.storage, index=msg.index, pdu=msg.pdu)
+        self.changed()
+        return f'\r\n+CMTI: "{msg.storage}",{msg.index}\r\n'.encode()
+
+    def cmd_cmgr(self, kind, args):
+        """+CMGR: <stat>,[<alpha>],<length> CR LF <pdu>"""
+        if kind == "test":
+            return info_reply()
+        if kind != "set" or not self.pdu_mode:
+            raise CommandError()
+        msg = self.store.get(self.memories[0], self._index(args))
+        if msg is None:
+            raise CommandError(CMS_INVALID_INDEX)
+        reply = info_reply(f"+CMGR: {msg.stat},,{tpdu_length(msg.pdu)}", msg.pdu)
+        if msg.stat == STAT_UNREAD:
+            msg.stat = STAT_READ
+            self.changed()
+        return reply
+
+    def cmd_cmgd(self, kind, args):
+        """+CMGD=<index>[,<delflag>]; delflag 1 to 4 deletes read, read and sent, all but
+        unread, or all messages of the memory, whatever the index."""
+        storage = self.memories[0]
+        if kind == "test":
+            indexes = ",".join(str(m.index) for m in self.store.in_order(storage))
+            return info_reply(f"+CMGD: ({indexes}),(0-4)")
+        if kind != "set":
+            raise CommandError()
+        index_text, _, flag_text = args.partition(",")
+        flag = self._flag(flag_text.strip() or "0", ("0", "1", "2", "3", "4"))
+        if flag:
+            doomed_stats = {1: {1}, 2: {1, 3}, 3: {1, 2, 3}, 4: {0, 1, 2, 3}}[flag]
+            doomed = [m for m in self.store.in_order(storage) if m.stat in doomed_stats]
+        else:
+            msg = self.store.get(storage, self._index(index_text))
+            if msg is None:
+                raise CommandError(CMS_INVALID_INDEX)
+            doomed = [msg]
+        for msg in doomed:
+            self.store.remove(msg.storage, msg.index)
+            self.log.write("delete", storage=msg.storage, index=msg.index, stat=msg.stat,
+                           pdu=msg.pdu)
+        if doomed:
+            self.changed()
+        return info_reply()
+
+
+# ---------------------------------------------------------------- terminal and main loop
+
+def make_raw(fd):
+    """cfmakeraw(3): no echo, no line editing, no translation, 8 data bits."""
+    iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(fd)
+    iflag &= ~(termios.IGNBRK | termios.BRKINT | termios.PARMRK | termios.ISTRIP
+               | termios.INLCR | termios.IGNCR | termios.ICRNL | termios.IXON)
+    oflag &= ~termios.OPOST
+    lflag &= ~(termios.ECHO | termios.ECHONL | termios.ICANON | termios.ISIG | termios.IEXTEN)
+    cflag = (cflag & ~(termios.CSIZE | termios.PARENB)) | termios.CS8
+    cc[termios.VMIN], cc[termios.VTIME] = 1, 0
+    termios.tcsetattr(fd, termios.TCSANOW, [iflag, oflag, cflag, lflag, ispeed, ospeed, cc])
+
+
+def pending_input(fd):
+    """Bytes the slave side holds that no client has read yet."""
+    return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+
+
+class LineSplitter:
+    """Cuts the received bytes into command lines ended by CR, CR LF or LF."""
+
+    def __init__(self):
+        self.pending = bytearray()
+        self.after_cr = False
+
+    def feed(self, data):
+        lines = []
+        for byte in data:
+            if byte == 13 or (byte == 10 and not self.after_cr):
+                lines.append(bytes(self.pending))
+                self.pending.clear()
+            elif byte != 10:
+                self.pending.append(byte)
+            self.after_cr = byte == 13
+        return lines
+
+
+def make_link(link, target):
+    if os.path.lexists(link) and not os.path.islink(link):
+        raise OSError(f"--link {link}: exists and is not a symbolic link")
+    temporary = f"{link}.tmp{os.getpid()}"
+    os.symlink(target, temporary)
+    os.replace(temporary, link)
+
+
+def remove_link(link, target):
+    try:
+        if os.readlink(link) == target:
+            os.unlink(link)
+    except OSError:
+        pass
+
+
+def wait_for_drain(slave):
+    """Give the client the time to read what was sent before the line goes dead."""
+    settle = time.monotonic() + 0.1
+    deadline = time.monotonic() + HANGUP_DRAIN_TIMEOUT
+    while time.monotonic() < deadline:
+        if pending_input(slave) == 0 and time.monotonic() >= settle:
+            return
+        time.sleep(0.02)
+
+
+def serve(modem, master):
+    splitter = LineSplitter()
+    while True:
+        readable, _, _ = select.select([master], [], [], 1.0)
+        if readable:
+            for raw in splitter.feed(os.read(master, 4096)):
+                modem.handle(raw)
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(description="Simulated GSM modem on a pseudo-terminal.")
+    p.add_argument("--store", metavar="FILE", help="messages at start-up (default: none)")
+    p.add_argument("--save-store", metavar="FILE",
+                   help="write the store back to FILE at start and after every change")
+    p.add_argument("--link", metavar="PATH", help="symbolic link to the terminal, removed on exit")
+    p.add_argument("--echo", choices=("on", "off"), default="on",
+                   help="echo state after power-up and ATZ (default on)")
+    p.add_argument("--latency", type=float, default=0, metavar="MS",
+                   help="delay before each reply (after the echo)")
+    p.add_argument("--baud", type=int, default=0, metavar="N",
+                   help="pace output at N baud, 10 bit times a byte (default: unpaced)")
+    p.add_argument("--split", action="store_true",
+                   help="write output in random pieces with random gaps below 50 ms")
+    p.add_argument("--seed", type=int, default=0, help="seed for --split and --unsolicited")
+    p.add_argument("--unsolicited", action="store_true",
+                   help="put unsolicited result codes between reply lines")
+    p.add_argument("--fail", action="append", default=[], metavar="CMD[:error|:cms[=N]][:COUNT]",
+                   help="answer CMD with ERROR or +CMS ERROR (321 unless =N), COUNT times or "
+                        "always")
+    p.add_argument("--silent", action="append", default=[], metavar="CMD",
+                   help="never answer CMD")
+    p.add_argument("--hangup-after-bytes", type=int, metavar="N",
+                   help="hang up after N bytes of the first listing's reply")
+    p.add_argument("--store-during-listing", action="append", default=[],
+                   metavar="STORAGE:INDEX:PDU",
+                   help="store this message during the first listing of its storage")
+    p.add_argument("--log", metavar="FILE", help="JSON lines of commands and deletions")
+    args = p.parse_args(argv)
+    if args.baud < 0 or args.latency < 0:
+        p.error("--baud and --latency cannot be negative")
+    if args.hangup_after_bytes is not None and args.hangup_after_bytes < 0:
+        p.error("--hangup-after-bytes cannot be negative")
+    return args
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    try:
+        store = MessageStore.load(args.store) if args.store else MessageStore()
+    except (OSError, StoreError) as err:
+        print(f"modem_sim: {err}", file=sys.stderr)
+        return 2
+
+    def stop(signum, frame):
+        raise Shutdown()
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+    signal.signal(signal.SIGHUP, stop)
+
+    master, slave = os.openpty()
+    # The simulator keeps this slave descriptor open for its whole life: without it, reads on
+    # the master fail with EIO whenever no client has the terminal open.
+    make_raw(slave)
+    path = os.ttyname(slave)
+    line = SerialLine(master, args.baud, args.split, random.Random(args.seed))
+    try:
+        modem = Modem(store, line, args, EventLog(args.log))
+        if args.link:
+            make_link(args.link, path)
+    except (OSError, ValueError) as err:
+        print(f"modem_sim: {err}", file=sys.stderr)
+        return 2
+    try:
+        modem.changed()
+        print(path, flush=True)
+        try:
+            serve(modem, master)
+        except HangUp:
+            modem.log.write("hangup")
+            wait_for_drain(slave)
+    except Shutdown:
+        pass
+    finally:
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        os.close(master)
+        os.close(slave)
+        if args.link:
+            remove_link(args.link, path)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
