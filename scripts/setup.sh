@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what the build, the demo and the tests need, from Debian's packages. Idempotent: only
+# missing packages are installed. Run as root (or with sudo available).
+set -euo pipefail
+
+native=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev clang-format
+        python3 socat)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64
+         wine32:i386 xvfb x11-utils imagemagick xdotool)
+crosscheck=(python3-gammu)
+
+want=("${native[@]}")
+case "${1:-all}" in
+  native) ;;
+  all) want+=("${windows[@]}" "${crosscheck[@]}") ;;
+  *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+esac
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "setup: installing ${missing[*]}" >&2
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -q >/dev/null
+"${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >/dev/null

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds, then runs the native suite (unit tests under
+# AddressSanitizer and UBSan, the simulated modem's tests, the front end against the simulated
+# modem), the cross-check of the decoder against an established SMS library, and the Windows
+# builds under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh all
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "native build (AddressSanitizer, UBSan)"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j"$(nproc)"
+
+step "native tests"
+ctest --preset linux -j"$(nproc)"
+
+step "decoder cross-check"
+if [ -x tests/crosscheck/run.sh ]; then tests/crosscheck/run.sh build/linux/cli/quorlin; fi
+
+step "Windows builds"
+for preset in mingw32 mingw64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$(nproc)"
+done
+
+if [ -x tests/wine/run.sh ]; then
+  step "Windows tests under Wine"
+  tests/wine/run.sh
+fi
+if [ -x tests/darvello/run.sh ]; then
+  step "Darvello under Wine and Xvfb"
+  tests/darvello/run.sh
+fi
+
+step "all tests passed"
