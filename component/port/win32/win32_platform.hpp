@@ -1,0 +1,45 @@
+// The Windows serial port and clock behind the portable interfaces (kernel32 and user32).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "port/clock.hpp"
+#include "port/serial_port.hpp"
+#include "port/win32/unique_resource.hpp"
+
+namespace quorlin::win32 {
+
+// An open, configured COM port; closing is the handle's destructor.
+class Win32SerialPort final : public SerialPort {
+ public:
+  explicit Win32SerialPort(UniqueFileHandle handle) noexcept : handle_(std::move(handle)) {}
+
+  std::string Read(std::size_t max_bytes) override;
+  std::size_t Write(std::string_view bytes) override;
+  bool WaitForInput(std::chrono::milliseconds timeout) override;
+
+ private:
+  UniqueFileHandle handle_;
+};
+
+class Win32PortSystem final : public PortSystem {
+ public:
+  Text PortName(TextView port_number) const override;
+  std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
+};
+
+class Win32Clock final : public Clock {
+ public:
+  TimePoint Now() override;
+  void Sleep(std::chrono::milliseconds duration) override;
+  void YieldToHost() override;
+};
+
+// Text for the ANSI ("A") calls: converted through the system code page, as Windows would.
+std::string ToAnsiCodePage(TextView text);
+
+}  // namespace quorlin::win32

@@ -1,0 +1,96 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include "port/port_name.hpp"
+#include "port/win32/win32_platform.hpp"
+
+namespace quorlin::win32 {
+
+namespace {
+
+// Reads return when the line has been quiet for 200 ms between bytes, or after 1 ms per byte
+// asked plus 1 ms; writes are given the same small allowance. A poll of the modem therefore
+// never blocks much longer than a quarter of a second.
+constexpr COMMTIMEOUTS kTimeouts{
+    .ReadIntervalTimeout = 200,
+    .ReadTotalTimeoutMultiplier = 1,
+    .ReadTotalTimeoutConstant = 1,
+    .WriteTotalTimeoutMultiplier = 1,
+    .WriteTotalTimeoutConstant = 1,
+};
+
+// Short enough that a waiting caller notices input promptly, long enough not to spin.
+constexpr std::chrono::milliseconds kInputPollInterval{10};
+
+}  // namespace
+
+std::string ToAnsiCodePage(TextView text) {
+  if (text.empty()) return {};
+  std::wstring wide(text.begin(), text.end());
+  const int wide_length = static_cast<int>(wide.size());
+  const int length =
+      ::WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, bytes.data(), length, nullptr,
+                        nullptr);
+  return bytes;
+}
+
+std::string Win32SerialPort::Read(std::size_t max_bytes) {
+  std::string bytes(max_bytes, '\0');
+  DWORD read = 0;
+  ::ReadFile(handle_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  bytes.resize(std::min<std::size_t>(read, bytes.size()));
+  return bytes;
+}
+
+std::size_t Win32SerialPort::Write(std::string_view bytes) {
+  DWORD written = 0;
+  if (!::WriteFile(handle_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                   nullptr)) {
+    return 0;
+  }
+  return written;
+}
+
+bool Win32SerialPort::WaitForInput(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(handle_.Get(), &errors, &status)) return false;
+    if (status.cbInQue > 0) return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    ::Sleep(static_cast<DWORD>(std::min(left, kInputPollInterval).count()));
+  }
+}
+
+Text Win32PortSystem::PortName(TextView port_number) const {
+  return WindowsPortName(port_number);
+}
+
+std::unique_ptr<SerialPort> Win32PortSystem::Open(TextView port_number, TextView mode_text) {
+  const std::optional<Text> device = WindowsDeviceName(port_number);
+  if (!device) return nullptr;
+  const std::string name = ToAnsiCodePage(*device);
+  const std::string mode = ToAnsiCodePage(mode_text);
+
+  // Exclusive and synchronous: the modem is ours alone while the port is open, and every read
+  // and write completes (or times out) before the call returns.
+  UniqueFileHandle handle(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  if (!handle) return nullptr;
+
+  COMMTIMEOUTS timeouts = kTimeouts;
+  DCB control{};  // every field comes from the mode text, none is set by hand
+  if (!::SetCommTimeouts(handle.Get(), &timeouts) || !::BuildCommDCBA(mode.c_str(), &control) ||
+      !::SetCommState(handle.Get(), &control)) {
+    return nullptr;
+  }
+  return std::make_unique<Win32SerialPort>(std::move(handle));
+}
+
+}  // namespace quorlin::win32
