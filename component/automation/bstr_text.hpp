@@ -2,7 +2,6 @@
 // the conversion is a plain copy; a null BSTR is the empty text.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
 
 #include "automation/com_resources.hpp"

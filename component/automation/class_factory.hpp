@@ -2,7 +2,6 @@
 // only LockServer keeps the DLL loaded on its behalf.
 #pragma once
 
-#include <unknwn.h>
 #include <windows.h>
 
 namespace quorlin::automation {

@@ -2,7 +2,6 @@
 // and interface pointers. Built on the same template as the serial port's handle.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
 
 #include "port/win32/unique_resource.hpp"

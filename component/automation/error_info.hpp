@@ -3,7 +3,6 @@
 // description a late-bound caller sees (VBScript's Err.Description).
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
 
 namespace quorlin::automation {

@@ -5,7 +5,6 @@
 // thread; the slot owns one reference. Nothing in the component calls the host through it.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
 
 namespace quorlin::automation {

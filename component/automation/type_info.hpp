@@ -2,7 +2,6 @@
 // type library embedded in this DLL (resource TYPELIB 1), so it works before registration too.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
 
 namespace quorlin::automation {
