@@ -7,17 +7,11 @@ namespace {
 
 constexpr TextView kCrLf = u"\r\n";
 
-// The part of an unfinished listing reply that holds only whole messages: the reply up to its
-// last CR LF, and without a "+CMGL:" header left last, whose PDU line did not arrive whole. A
-// message received only in part is thus neither shown nor listed for deletion.
-TextView CompleteMessages(TextView reply) {
+// An unfinished listing reply up to its last CR LF: a PDU line received only in part is then
+// neither shown nor listed for deletion. (The parser leaves a header without its PDU line out.)
+TextView CompleteLines(TextView reply) {
   const std::size_t end = reply.rfind(kCrLf);
-  if (end == TextView::npos) return {};
-  TextView kept = reply.substr(0, end + kCrLf.size());
-  const std::size_t previous = end == 0 ? TextView::npos : kept.rfind(kCrLf, end - 1);
-  const std::size_t last_line = previous == TextView::npos ? 0 : previous + kCrLf.size();
-  if (Contains(kept.substr(last_line), u"+CMGL:")) kept = kept.substr(0, last_line);
-  return kept;
+  return end == TextView::npos ? TextView{} : reply.substr(0, end + kCrLf.size());
 }
 
 }  // namespace
@@ -25,7 +19,7 @@ TextView CompleteMessages(TextView reply) {
 Text Quorlin::ListStorage() {
   // AT+CMGL=4: every message of the memory, whatever its status, in PDU mode.
   Text reply = exchange_.SendCommand(u"AT+CMGL=4", u"OK", 30);
-  if (status_text_ != u"OK") reply = Text(CompleteMessages(reply));
+  if (status_text_ != u"OK") reply = Text(CompleteLines(reply));
   return reply;
 }
 

@@ -1,0 +1,342 @@
+// ResetPhone, ReadAllMsg and DeleteMsg against a scripted modem: the commands sent, in order, and
+// what the object shows afterwards.
+#include <gtest/gtest.h>
+
+#include "pdu/decode_pdu.hpp"
+#include "quorlin.hpp"
+#include "scripted_port.hpp"
+
+namespace quorlin {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::Chunk;
+using testing::FakeClock;
+using testing::ScriptedModem;
+using testing::ScriptedPorts;
+using Commands = std::vector<std::string>;
+
+constexpr const char* kHello =
+    "07912143658709F1040B912143658709F1000080215241035021"
+    "05C8329BFD06";
+constexpr const char* kPrivet =
+    "07912143658709F1040B912143658709F1000880215241035021"
+    "0C041F04400438043204350442";
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kSelectMe = "AT+CPMS=\"ME\"";
+const std::string kSelectSm = "AT+CPMS=\"SM\"";
+const std::string kSelected = "\r\n+CPMS: 2,20,2,20,2,20\r\n\r\nOK\r\n";
+
+std::string Entry(int index, const std::string& pdu) {
+  return "+CMGL: " + std::to_string(index) + ",1,,23\r\n" + pdu + "\r\n";
+}
+
+// The reply to AT+CMGL=4 that lists these entries.
+std::string ListReply(const std::string& entries) {
+  return (entries.empty() ? "" : "\r\n" + entries) + kOk;
+}
+
+Text Reference(int storage, std::string_view index) {
+  return FromAscii(std::to_string(storage) + "     " + std::string(index));
+}
+
+Text Shown(std::initializer_list<const char*> pdus) {
+  Text text;
+  for (const char* pdu : pdus) text += DecodePdu(FromAscii(pdu)) + u"\r\n";
+  return text;
+}
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    quorlin_.SetPortNumber(u"3");
+    quorlin_.SetPortSpeed(u"19200");
+    quorlin_.OpenPort();
+    ASSERT_EQ(quorlin_.Error(), u"OK");
+  }
+
+  // Both memories selectable, with these AT+CMGL=4 replies.
+  void Stored(const std::string& phone, const std::string& sim) {
+    modem_.Answer(kSelectMe, kSelected);
+    modem_.Answer(kSelectSm, kSelected);
+    modem_.Answer("AT+CMGL=4", ListReply(phone));
+    modem_.Answer("AT+CMGL=4", ListReply(sim));
+  }
+
+  // Reads phone messages 1 and 2 and SIM message 5, and forgets the commands that took.
+  void ListThree() {
+    Stored(Entry(1, kHello) + Entry(2, kPrivet), Entry(5, kHello));
+    quorlin_.ReadAllMsg();
+    ASSERT_EQ(quorlin_.Error(), u"OK");
+    modem_.commands.clear();
+  }
+
+  std::vector<Text> ListedReferences() const {
+    std::vector<Text> listed;
+    for (const Text& slot : quorlin_.ListedMessages().value()) {
+      if (!slot.empty()) listed.push_back(slot);
+    }
+    return listed;
+  }
+
+  FakeClock clock_;
+  ScriptedModem modem_{clock_};
+  ScriptedPorts ports_{modem_};
+  Quorlin quorlin_{{ports_, clock_}};
+};
+
+TEST_F(StoreTest, ClosedPortSendsNothing) {
+  quorlin_.ClosePort();
+  quorlin_.SetSms(u"from before");
+  for (void (Quorlin::*operation)() :
+       {&Quorlin::ResetPhone, &Quorlin::ReadAllMsg, &Quorlin::DeleteMsg}) {
+    (quorlin_.*operation)();
+    EXPECT_EQ(quorlin_.Error(), u"Error. COM is closed");
+  }
+  EXPECT_TRUE(modem_.writes.empty());
+  EXPECT_EQ(quorlin_.Sms(), u"from before");
+  EXPECT_FALSE(quorlin_.ListedMessages().has_value());
+}
+
+TEST_F(StoreTest, ResetPhoneSendsAtzEvenAfterAnErrorAndReportsOnlyAtz) {
+  modem_.Answer("AT+CMGF=0", "\r\nERROR\r\n");
+  modem_.Answer("ATZ", kOk);
+  quorlin_.ResetPhone();
+  EXPECT_EQ(modem_.commands, (Commands{"AT+CMGF=0", "ATZ"}));
+  EXPECT_EQ(clock_.sleeps, std::vector<milliseconds>{milliseconds(500)});
+  EXPECT_EQ(quorlin_.Error(), u"OK");
+}
+
+TEST_F(StoreTest, ResetPhoneWithASilentModemEndsInNoAnswerAfterFivePolls) {
+  quorlin_.ResetPhone();
+  EXPECT_EQ(quorlin_.Error(), u"No answer");
+  EXPECT_EQ(modem_.reads, 10);
+}
+
+TEST_F(StoreTest, BothStoragesEmpty) {
+  Stored("", "");
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(modem_.commands, (Commands{kSelectMe, "AT+CMGL=4", kSelectSm, "AT+CMGL=4"}));
+  EXPECT_EQ(quorlin_.Error(), u"OK");
+  EXPECT_EQ(quorlin_.Sms(), u"Empty");
+  EXPECT_EQ(quorlin_.ListingText(), u"Storage: 1\r\n\r\nOK\r\n\r\nStorage: 2\r\n\r\nOK\r\n");
+  ASSERT_TRUE(quorlin_.ListedMessages().has_value());
+  EXPECT_TRUE(ListedReferences().empty());
+}
+
+TEST_F(StoreTest, OneMessageInEachStorageInStorageOrder) {
+  Stored(Entry(2, kHello), Entry(12, kPrivet));
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(quorlin_.ListingText(),
+            FromAscii("Storage: 1\r\n" + ListReply(Entry(2, kHello)) + "\r\nStorage: 2\r\n" +
+                      ListReply(Entry(12, kPrivet))));
+  EXPECT_EQ(quorlin_.Sms(), Shown({kHello, kPrivet}));
+  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "2"), Reference(2, "12")}));
+  EXPECT_EQ(quorlin_.Error(), u"OK");
+}
+
+// Which memories could be selected decides which blocks the listing has.
+struct SelectionCase {
+  const char* name;
+  std::string phone_selection;  // empty: no answer at all
+  std::string sim_selection;
+  std::string listing;  // with PDU lines named P (phone) and S (SIM)
+  const char16_t* status;
+};
+
+class Selection : public StoreTest, public ::testing::WithParamInterface<SelectionCase> {};
+
+TEST_P(Selection, UnselectableStorageIsLeftOutMarkerAndAll) {
+  const SelectionCase& c = GetParam();
+  if (!c.phone_selection.empty()) modem_.Answer(kSelectMe, c.phone_selection);
+  if (!c.sim_selection.empty()) modem_.Answer(kSelectSm, c.sim_selection);
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(1, kHello)));
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(7, kPrivet)));
+  quorlin_.ReadAllMsg();
+  std::string expected_listing = c.listing;
+  for (auto [name, pdu] : {std::pair{"<P>", kHello}, std::pair{"<S>", kPrivet}}) {
+    const auto at = expected_listing.find(name);
+    if (at != std::string::npos) expected_listing.replace(at, 3, pdu);
+  }
+  EXPECT_EQ(quorlin_.ListingText(), FromAscii(expected_listing));
+  EXPECT_EQ(quorlin_.Error(), c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Storages, Selection,
+    ::testing::Values(SelectionCase{"SimRefused", kSelected, "\r\n+CMS ERROR: 310\r\n",
+                                    "Storage: 1\r\n\r\n+CMGL: 1,1,,23\r\n<P>\r\n\r\nOK\r\n",
+                                    u"Error"},
+                      SelectionCase{"PhoneSilent", "", kSelected,
+                                    "\r\nStorage: 2\r\n\r\n+CMGL: 1,1,,23\r\n<P>\r\n\r\nOK\r\n",
+                                    u"OK"},
+                      SelectionCase{"NeitherSelectable", "\r\nERROR\r\n", "", "", u"No answer"}),
+    [](const auto& test_case) { return std::string(test_case.param.name); });
+
+TEST_F(StoreTest, NoStorageSelectableKeepsTheEarlierReferences) {
+  ListThree();
+  modem_.Answer(kSelectMe, "\r\nERROR\r\n");
+  modem_.Answer(kSelectSm, "\r\nERROR\r\n");
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(modem_.commands, (Commands{kSelectMe, kSelectSm}));
+  EXPECT_EQ(quorlin_.Sms(), u"Empty");
+  EXPECT_EQ(quorlin_.Error(), u"Error");
+  EXPECT_EQ(ListedReferences().size(), 3u);
+}
+
+// A listing that stops in the middle of a message: what arrived whole is shown and listed, the
+// message cut short is neither.
+struct PartialCase {
+  const char* name;
+  std::string tail;  // what arrives after one whole message, before the modem falls silent
+  std::string kept;  // the part of it that is joined into the listing
+};
+
+class PartialListing : public StoreTest, public ::testing::WithParamInterface<PartialCase> {};
+
+TEST_P(PartialListing, MessageCutShortIsNeitherShownNorListed) {
+  modem_.Answer(kSelectMe, kSelected);
+  modem_.Answer(kSelectSm, "\r\nERROR\r\n");
+  const std::string whole = "\r\n" + Entry(3, kHello);
+  modem_.Answer("AT+CMGL=4", whole + GetParam().tail);
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(quorlin_.ListingText(), FromAscii("Storage: 1\r\n" + whole + GetParam().kept));
+  EXPECT_EQ(quorlin_.Sms(), Shown({kHello}));
+  EXPECT_EQ(ListedReferences(), std::vector<Text>{Reference(1, "3")});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HangUps, PartialListing,
+    ::testing::Values(
+        PartialCase{"InsidePduLine", "+CMGL: 4,1,,23\r\n0791214365870", "+CMGL: 4,1,,23\r\n"},
+        PartialCase{"PduLineWithoutItsCrLf", "+CMGL: 4,1,,23\r\n" + std::string(kPrivet),
+                    "+CMGL: 4,1,,23\r\n"},
+        PartialCase{"RightAfterHeader", "+CMGL: 4,1,,23\r\n", "+CMGL: 4,1,,23\r\n"},
+        PartialCase{"InsideHeader", "+CMGL: 4,1", ""}),
+    [](const auto& test_case) { return std::string(test_case.param.name); });
+
+TEST_F(StoreTest, ListingOfOneHundredLongMessagesArrivesWholeAtLineSpeed) {
+  std::string listing = "\r\n";
+  for (int index = 1; index <= 100; ++index)
+    listing += Entry(index, kPrivet + std::string(260, '0'));
+  listing += kOk;
+  modem_.Answer(kSelectMe, kSelected);
+  modem_.Answer(kSelectSm, "\r\nERROR\r\n");
+  const auto chunks = ScriptedModem::AtLineRate(listing, 19200);
+  milliseconds line_time{0};
+  for (const Chunk& chunk : chunks) line_time += chunk.delay;
+  modem_.Answer("AT+CMGL=4", chunks);
+
+  const auto started = clock_.Elapsed();
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(ListedReferences().size(), 100u);
+  EXPECT_EQ(ListedReferences().back(), Reference(1, "100"));
+  EXPECT_EQ(quorlin_.ListingText().size(), std::string("Storage: 1\r\n").size() + listing.size());
+  // Three exchanges, each ending with the 200 ms of silence that close a read.
+  EXPECT_LE(clock_.Elapsed() - started, line_time + milliseconds(3 * 250));
+}
+
+TEST_F(StoreTest, DeleteBeforeAnyListingReportsEmpty) {
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(quorlin_.Error(), u"Empty");
+  EXPECT_TRUE(modem_.writes.empty());
+}
+
+TEST_F(StoreTest, DeleteAllSelectsEachStorageOnceAndReportsEveryMessage) {
+  ListThree();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=2", kOk);
+  modem_.Answer("AT+CMGD=5", kOk);
+  const Text shown = quorlin_.Sms();
+  const int yields_before = clock_.yields;
+  clock_.sleeps.clear();
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(modem_.commands,
+            (Commands{kSelectMe, "AT+CMGD=1", "AT+CMGD=2", kSelectSm, "AT+CMGD=5"}));
+  EXPECT_EQ(quorlin_.Error(), u"1-1:OK 1-2:OK 2-5:OK ");
+  EXPECT_TRUE(ListedReferences().empty());
+  EXPECT_EQ(quorlin_.Sms(), shown);
+  // A yield and a 500 ms pause before every delete, the first included; besides, one yield
+  // after each of the five reads.
+  EXPECT_EQ(clock_.sleeps, std::vector<milliseconds>(3, milliseconds(500)));
+  EXPECT_EQ(clock_.yields - yields_before, 3 + 5);
+
+  modem_.commands.clear();
+  quorlin_.DeleteMsg();
+  EXPECT_TRUE(modem_.commands.empty());
+  EXPECT_EQ(quorlin_.Error(), u"Empty");
+}
+
+TEST_F(StoreTest, FailedDeleteReplacesTheReportAndIsTriedAgainNextTime) {
+  ListThree();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=2", "\r\n+CMS ERROR: 321\r\n");
+  modem_.Answer("AT+CMGD=2", kOk);
+  modem_.Answer("AT+CMGD=5", kOk);
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(quorlin_.Error(), u"1 2:Error 2-5:OK ");
+  EXPECT_EQ(ListedReferences(), std::vector<Text>{Reference(1, "2")});
+
+  modem_.commands.clear();
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(modem_.commands, (Commands{kSelectMe, "AT+CMGD=2"}));
+  EXPECT_EQ(quorlin_.Error(), u"1-2:OK ");
+}
+
+TEST_F(StoreTest, SilentDeleteGivesUpAfterTenPolls) {
+  ListThree();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=5", kOk);
+  const int reads_before = modem_.reads;
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(quorlin_.Error(), u"1 2:Error 2-5:OK ");
+  // One poll each for the selections and the answered deletes, ten for the silent one.
+  EXPECT_EQ(modem_.reads - reads_before, 2 + 2 + 10);
+}
+
+// Without its memory selected, AT+CMGD would hit the same index in whatever memory the modem
+// has selected: a message nobody was shown.
+TEST_F(StoreTest, StorageThatCannotBeSelectedHasNothingDeleted) {
+  ListThree();
+  modem_.Answer(kSelectMe, "\r\nERROR\r\n");
+  modem_.Answer("AT+CMGD=5", kOk);
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(modem_.commands, (Commands{kSelectMe, kSelectSm, "AT+CMGD=5"}));
+  EXPECT_EQ(quorlin_.Error(), u"1 2:Error 2-5:OK ");
+  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "1"), Reference(1, "2")}));
+}
+
+TEST_F(StoreTest, IndexesOfFourAndMoreDigitsAreDeletedWhole) {
+  Stored(Entry(1234, kHello), Entry(10007, kPrivet));
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "1234"), Reference(2, "10007")}));
+  modem_.commands.clear();
+  modem_.Answer("AT+CMGD=1234", kOk);
+  modem_.Answer("AT+CMGD=10007", kOk);
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(modem_.commands, (Commands{kSelectMe, "AT+CMGD=1234", kSelectSm, "AT+CMGD=10007"}));
+  EXPECT_EQ(quorlin_.Error(), u"1-1234:OK 2-10007:OK ");
+}
+
+// The host lists anew from its message loop while a delete waits: the new listing's slots are
+// not emptied by the deletes of the old one.
+TEST_F(StoreTest, ListingAnewDuringADeleteKeepsTheNewReferences) {
+  ListThree();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=2", kOk);
+  modem_.Answer("AT+CMGD=5", kOk);
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(8, kHello)));
+  bool listed_again = false;
+  clock_.on_yield = [&] {
+    if (listed_again || modem_.commands.empty() || modem_.commands.back() != "AT+CMGD=1") return;
+    listed_again = true;
+    quorlin_.ReadAllMsg();
+  };
+  quorlin_.DeleteMsg();
+  EXPECT_TRUE(listed_again);
+  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "8"), Reference(2, "8")}));
+}
+
+}  // namespace
+}  // namespace quorlin
