@@ -20,6 +20,7 @@ import struct
 import sys
 import termios
 import time
+from typing import Callable, Optional
 
 from pdu_builder import tpdu_length
 
@@ -166,7 +167,8 @@ class EventLog:
 class SerialLine:
     """The modem's transmit side: paced like a UART, optionally cut into random pieces.
 
-    A budget, once set, ends the transmission with HangUp after that many more bytes.
+    A budget, once set, ends the transmission with HangUp when more bytes than it allows
+    are to be written; the bytes up to the budget still go out.
     """
 
     def __init__(self, fd, baud=0, split=False, rng=None):
@@ -180,7 +182,7 @@ class SerialLine:
     def write(self, data):
         cut = False
         if self.budget is not None:
-            cut = len(data) >= self.budget
+            cut = len(data) > self.budget
             data = data[:self.budget]
             self.budget -= len(data)
         pieces = self._pieces(data) if self.split else [data]
@@ -223,7 +225,7 @@ class Segment:
     """One piece of a reply. kind: info, header, pdu, final, or event (made when reached)."""
     kind: str
     data: bytes = b""
-    make: object = None
+    make: Optional[Callable[[], bytes]] = None
 
 
 def info_reply(*lines):
@@ -250,8 +252,8 @@ def command_matches(line, command):
 @dataclasses.dataclass
 class Failure:
     command: str
-    cms: int = None      # None answers ERROR
-    remaining: int = None  # None fails every time
+    cms: Optional[int] = None        # None answers ERROR
+    remaining: Optional[int] = None  # None fails every time
 
 
 def parse_failure(spec):
