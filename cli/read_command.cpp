@@ -1,0 +1,176 @@
+// quorlin read: every message stored in the modem, read through the Quorlin object the way an
+// automation client drives it, printed in UTF-8; optionally deleted afterwards.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "commands.hpp"
+#include "platform.hpp"
+#include "quorlin.hpp"
+#include "text/text.hpp"
+
+namespace quorlin::cli {
+namespace {
+
+constexpr const char* kHelp =
+    "usage: quorlin read --device PATH [--speed N] [--delete]\n"
+    "\n"
+    "Opens the serial port, lists every message stored in the phone memory (ME) and on the\n"
+    "SIM (SM), and prints them on standard output in UTF-8, one line per message: time stamp,\n"
+    "tab, sender, tab, text; or the line \"Empty\" when there is none. Each step reports its\n"
+    "status on standard error (\"open: OK\", \"read: OK\", ...), and a progress line shows the\n"
+    "bytes received while a long listing arrives.\n"
+    "\n"
+    "options:\n"
+    "  --device PATH  the modem's serial device: a path (/dev/ttyUSB0, a pseudo-terminal) or a\n"
+    "                 port number (n is COMn on Windows, /dev/ttyS<n-1> on Linux)\n"
+    "  --speed N      line speed in baud, 19200 when not given; always 8 data bits, no parity,\n"
+    "                 1 stop bit\n"
+    "  --delete       after printing, delete the messages shown (and only those) and report per\n"
+    "                 message: \"1-3:OK \" deleted, \"1 3:Error \" not deleted\n"
+    "  --help, -h     this text\n"
+    "\n"
+    "exit status: 0 when every step ended well, 1 when one did not, 2 for a usage error.\n";
+
+// The bytes received in one step, on one line of standard error that rewrites itself; only once
+// a reply is long enough for the wait to be noticed.
+class Progress {
+ public:
+  void Received(std::size_t bytes) {
+    constexpr std::size_t kStep = 1024;
+    const std::size_t before = received_;
+    received_ += bytes;
+    if (received_ / kStep == before / kStep) return;
+    std::fputs(("\rreceived " + std::to_string(received_) + " bytes").c_str(), stderr);
+    line_open_ = true;
+  }
+
+  void NextStep() {
+    if (line_open_) std::fputc('\n', stderr);
+    line_open_ = false;
+    received_ = 0;
+  }
+
+ private:
+  std::size_t received_ = 0;
+  bool line_open_ = false;
+};
+
+class ReportingPort final : public SerialPort {
+ public:
+  ReportingPort(std::unique_ptr<SerialPort> port, Progress& progress)
+      : port_(std::move(port)), progress_(progress) {}
+  std::string Read(std::size_t max_bytes) override {
+    std::string bytes = port_->Read(max_bytes);
+    progress_.Received(bytes.size());
+    return bytes;
+  }
+  std::size_t Write(std::string_view bytes) override { return port_->Write(bytes); }
+  bool WaitForInput(std::chrono::milliseconds timeout) override {
+    return port_->WaitForInput(timeout);
+  }
+
+ private:
+  std::unique_ptr<SerialPort> port_;
+  Progress& progress_;
+};
+
+// The platform's ports, with every read counted for the progress line.
+class ReportingPorts final : public PortSystem {
+ public:
+  ReportingPorts(PortSystem& ports, Progress& progress) : ports_(ports), progress_(progress) {}
+  Text PortName(TextView port_number) const override { return ports_.PortName(port_number); }
+  std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override {
+    auto port = ports_.Open(port_number, mode_text);
+    if (!port) return nullptr;
+    return std::make_unique<ReportingPort>(std::move(port), progress_);
+  }
+
+ private:
+  PortSystem& ports_;
+  Progress& progress_;
+};
+
+struct Options {
+  std::string device;
+  std::string speed = "19200";
+  bool remove = false;
+};
+
+int UsageError(const std::string& message) {
+  std::fputs(("quorlin read: " + message + "\n\n").c_str(), stderr);
+  std::fputs(kHelp, stderr);
+  return 2;
+}
+
+void PrintUtf8(std::FILE* stream, TextView text) {
+  std::string bytes = ToUtf8(text);
+  // The modem's CR LF line ends become this platform's new lines.
+  for (std::size_t at = 0; (at = bytes.find("\r\n", at)) != std::string::npos;) {
+    bytes.erase(at, 1);
+  }
+  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+}
+
+// One step's status on standard error.
+void Report(Progress& progress, const char* step, TextView status) {
+  progress.NextStep();
+  std::fprintf(stderr, "%s: ", step);
+  PrintUtf8(stderr, status);
+  std::fputc('\n', stderr);
+}
+
+}  // namespace
+
+int RunRead(std::span<const std::string_view> args) {
+  Options options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (arg == "--delete") {
+      options.remove = true;
+    } else if ((arg == "--device" || arg == "--speed") && i + 1 < args.size()) {
+      (arg == "--device" ? options.device : options.speed) = std::string(args[++i]);
+    } else if (arg == "--device" || arg == "--speed") {
+      return UsageError(std::string(arg) + " needs a value");
+    } else {
+      return UsageError("unknown option '" + std::string(arg) + "'");
+    }
+  }
+  if (options.device.empty()) return UsageError("--device is required");
+
+  const Platform system = SystemPlatform();
+  Progress progress;
+  ReportingPorts ports(system.ports, progress);
+  Quorlin quorlin({ports, system.clock});
+  quorlin.SetPortNumber(FromUtf8(options.device));
+  quorlin.SetPortSpeed(FromUtf8(options.speed));
+
+  quorlin.OpenPort();
+  Report(progress, "open", quorlin.Error());
+  if (quorlin.Error() != u"OK") return 1;
+
+  quorlin.ReadAllMsg();
+  Report(progress, "read", quorlin.Error());
+  bool all_ok = quorlin.Error() == u"OK";
+  PrintUtf8(stdout, quorlin.Sms());
+  if (!quorlin.Sms().ends_with(u"\r\n")) std::fputc('\n', stdout);
+  std::fflush(stdout);
+
+  if (options.remove) {
+    quorlin.DeleteMsg();
+    Report(progress, "delete", quorlin.Error());
+    // A message that was not deleted leaves "<storage> <index>:Error " in the report.
+    all_ok = all_ok && !Contains(quorlin.Error(), u"Error");
+  }
+
+  quorlin.ClosePort();
+  Report(progress, "close", quorlin.Error());
+  return all_ok ? 0 : 1;
+}
+
+}  // namespace quorlin::cli
