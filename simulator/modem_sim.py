@@ -256,9 +256,9 @@ class Failure:
     remaining: Optional[int] = None  # None fails every time
 
 
-def parse_failure(spec):
+def parse_failure(option):
     """CMD[:error|:cms|:cms=N][:COUNT]"""
-    parts = spec.split(":")
+    parts = option.split(":")
     remaining = int(parts.pop()) if len(parts) > 1 and parts[-1].isdigit() else None
     cms = None
     if len(parts) > 1:
@@ -269,15 +269,15 @@ def parse_failure(spec):
                 cms = int(kind.group(2) or CMS_INVALID_INDEX)
     command = ":".join(parts)
     if not command.upper().startswith("AT"):
-        raise ValueError(f"--fail {spec!r}: the command must start with AT")
+        raise ValueError(f"--fail {option!r}: the command must start with AT")
     return Failure(command, cms, remaining)
 
 
-def parse_arrival(spec):
+def parse_arrival(option):
     """SM:<index>:<pdu> for --store-during-listing; the new message is unread."""
-    fields = spec.split(":", 2)
+    fields = option.split(":", 2)
     if len(fields) != 3:
-        raise ValueError(f"--store-during-listing {spec!r}: expected STORAGE:INDEX:PDU")
+        raise ValueError(f"--store-during-listing {option!r}: expected STORAGE:INDEX:PDU")
     try:
         return parse_message(fields[0], fields[1], "0", fields[2], "--store-during-listing")
     except StoreError as err:
