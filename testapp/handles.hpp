@@ -1,0 +1,108 @@
+// Owners for the handles Darvello holds: GDI fonts, BSTRs, VARIANTs, COM interfaces, memory
+// that FormatMessage allocates and the COM apartment itself. One template, each owner frees its
+// value exactly once.
+#pragma once
+
+#include <oleauto.h>
+#include <windows.h>
+
+#include <utility>
+
+namespace darvello {
+
+// Traits give the owned type, the value that means "nothing held" and how to free a value.
+template <typename Traits>
+class UniqueResource {
+ public:
+  using Type = typename Traits::Type;
+
+  UniqueResource() noexcept = default;
+  explicit UniqueResource(Type value) noexcept : value_(value) {}
+  UniqueResource(UniqueResource&& other) noexcept : value_(other.Release()) {}
+  UniqueResource& operator=(UniqueResource&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  UniqueResource(const UniqueResource&) = delete;
+  UniqueResource& operator=(const UniqueResource&) = delete;
+  ~UniqueResource() { Reset(); }
+
+  Type Get() const noexcept { return value_; }
+  Type operator->() const noexcept { return value_; }
+  explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
+
+  // For out-parameters: frees what is held, then lets the callee write the new value.
+  Type* Put() noexcept {
+    Reset();
+    return &value_;
+  }
+  Type Release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+  void Reset(Type value = Traits::Invalid()) noexcept {
+    if (value_ != Traits::Invalid()) Traits::Free(value_);
+    value_ = value;
+  }
+
+ private:
+  Type value_ = Traits::Invalid();
+};
+
+struct FontTraits {
+  using Type = HFONT;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type font) noexcept { ::DeleteObject(font); }
+};
+using UniqueFont = UniqueResource<FontTraits>;
+
+struct BstrTraits {
+  using Type = BSTR;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type text) noexcept { ::SysFreeString(text); }
+};
+using UniqueBstr = UniqueResource<BstrTraits>;
+
+struct LocalMemoryTraits {
+  using Type = HLOCAL;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type memory) noexcept { ::LocalFree(memory); }
+};
+using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+
+template <typename Interface>
+struct ComTraits {
+  using Type = Interface*;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type object) noexcept { object->Release(); }
+};
+// Owns one reference.
+template <typename Interface>
+using ComPtr = UniqueResource<ComTraits<Interface>>;
+
+// A VARIANT that is cleared when it goes out of scope.
+class UniqueVariant {
+ public:
+  UniqueVariant() noexcept { ::VariantInit(&value_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  ~UniqueVariant() { ::VariantClear(&value_); }
+
+  VARIANT& Get() noexcept { return value_; }
+
+ private:
+  VARIANT value_;
+};
+
+// The single-threaded apartment of the window's thread, left only if it was entered.
+class ComApartment {
+ public:
+  ComApartment() noexcept : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (SUCCEEDED(result_)) ::CoUninitialize();
+  }
+
+ private:
+  HRESULT result_;
+};
+
+}  // namespace darvello

@@ -1,0 +1,4 @@
+/* Resource identifiers shared by darvello.rc and the program. */
+#pragma once
+
+#define IDI_DARVELLO 1
