@@ -3,7 +3,6 @@
 // value exactly once.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
 
 #include <utility>

@@ -2,7 +2,6 @@
 // information, every member looked up with GetIDsOfNames at the moment it is called.
 #pragma once
 
-#include <oaidl.h>
 #include <windows.h>
 
 #include <optional>

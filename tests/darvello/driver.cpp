@@ -252,22 +252,24 @@ class Driver {
   }
 
  private:
+  struct BoxSearch {
+    DWORD process_id;
+    HWND found;
+  };
+
+  static BOOL CALLBACK MatchBox(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<BoxSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != search->process_id || !::IsWindowVisible(window)) return TRUE;
+    if (ClassOf(window) != L"#32770") return TRUE;
+    search->found = window;
+    return FALSE;
+  }
+
   HWND FindBox() const {
-    struct Search {
-      DWORD process_id;
-      HWND found;
-    } search{process_id_, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(context);
-          DWORD owner = 0;
-          ::GetWindowThreadProcessId(window, &owner);
-          if (owner != s->process_id || !::IsWindowVisible(window)) return TRUE;
-          if (ClassOf(window) != L"#32770") return TRUE;
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    BoxSearch search{process_id_, nullptr};
+    ::EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&search));
     return search.found;
   }
 

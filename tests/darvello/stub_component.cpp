@@ -3,8 +3,6 @@
 // the value and type a property was given, and the mouse pointer shown while a method ran.
 // ReadAllMsg waits, letting the caller's message loop run, until the driver releases it (as the
 // real component does while it waits for the modem); DeleteMsg fails on purpose.
-#include <oleauto.h>
-#include <olectl.h>
 #include <windows.h>
 
 #include <atomic>
@@ -292,7 +290,7 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() {
   wchar_t path[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(g_module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return SELFREG_E_CLASS;
+  if (length == 0 || length >= MAX_PATH) return E_UNEXPECTED;
   const std::wstring clsid_key = kClsidKey;
   const HRESULT steps[] = {
       SetText(kProgId, nullptr, L"Quorlin stand-in for testing Darvello"),
@@ -302,7 +300,7 @@ STDAPI DllRegisterServer() {
       SetText(clsid_key + L"\\ProgID", nullptr, kProgId),
   };
   for (const HRESULT step : steps) {
-    if (FAILED(step)) return SELFREG_E_CLASS;
+    if (FAILED(step)) return step;
   }
   return S_OK;
 }
