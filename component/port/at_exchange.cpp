@@ -67,7 +67,6 @@ Text AtExchange::SendCommand(TextView command, TextView expected, int count) {
   if (port_) WriteBytes(*port_, Text(command) + u'\r');
 
   const Clock::TimePoint started = clock_.Now();
-  bool found = false;
   int empty_polls = 0;
   while (empty_polls < count) {
     const std::size_t searched_size = reply.size();
@@ -79,8 +78,8 @@ Text AtExchange::SendCommand(TextView command, TextView expected, int count) {
       continue;
     }
     if (FoundInTail(reply, searched_size, expected)) {
-      found = true;
-      break;
+      status_text_ = u"OK";
+      return reply;
     }
     if (FoundInTail(reply, searched_size, u"ERROR")) {
       status_text_ = u"Error";
@@ -89,7 +88,7 @@ Text AtExchange::SendCommand(TextView command, TextView expected, int count) {
     // A device that never stops sending would otherwise hold the caller for ever.
     if (reply.size() >= kMaxReplyChars || clock_.Now() - started >= kMaxExchangeTime) break;
   }
-  status_text_ = found ? u"OK" : u"No answer";
+  status_text_ = u"No answer";
   return reply;
 }
 
