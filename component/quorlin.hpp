@@ -58,7 +58,7 @@ class Quorlin {
   Text listing_text_;
   Text sms_text_;
   std::optional<MessageReferences> listed_messages_;
-  // Open exactly when a port is held; the exchange reads this slot afresh on every access.
+  // Held exactly while the port is open; the exchange reads this slot afresh on every access.
   std::unique_ptr<SerialPort> port_;
   AtExchange exchange_{port_, platform_.clock, status_text_};
 };
