@@ -1,0 +1,1023 @@
+// Black-box tests of Quorlin.dll as a late-bound host sees it: created by ProgID after regsvr32,
+// driven through IDispatch (GetIDsOfNames, then Invoke) and through IInitDone. run.sh runs it
+// under Wine, in a fresh prefix, once per suite:
+//
+//   com_client_test server                  COM behaviour that needs no modem
+//   com_client_test modem EXPECTED_DIR      port errors and the whole sequence against the
+//                                           simulated modem on COM3 and COM12 (COM5 absent)
+//   com_client_test registered SCOPE        what regsvr32 wrote for "machine" or "user"; for
+//                                           "machine", creation by ProgID works
+//   com_client_test unregistered SCOPE      nothing of it is left; creation by ProgID fails
+//
+// Each failed check prints what was expected, what came and any HRESULT; the exit code is the
+// number of failed checks (capped at 100).
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Quorlin.h"
+#include "automation/com_resources.hpp"
+
+using quorlin::automation::ComPtr;
+using quorlin::automation::UniqueBstr;
+using quorlin::automation::UniqueHkey;
+using quorlin::automation::UniqueVariant;
+
+namespace {
+
+int failures = 0;
+const char* current_test = "";
+
+std::string Narrow(const std::wstring& text) {
+  // For messages only: the console shows UTF-8 best under Wine.
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+  std::string result(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), result.data(),
+                        length, nullptr, nullptr);
+  return result;
+}
+
+std::string Escaped(const std::wstring& text) {
+  std::string result;
+  for (const char c : Narrow(text)) {
+    if (c == '\r') {
+      result += "\\r";
+    } else if (c == '\n') {
+      result += "\\n";
+    } else if (c == '\t') {
+      result += "\\t";
+    } else {
+      result += c;
+    }
+  }
+  return result;
+}
+
+void Fail(int line, const std::string& what) {
+  ++failures;
+  std::printf("FAIL %s (line %d): %s\n", current_test, line, what.c_str());
+  std::fflush(stdout);
+}
+
+std::string HresultText(HRESULT code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+  return text;
+}
+
+#define CHECK(condition)                                   \
+  do {                                                     \
+    if (!(condition)) Fail(__LINE__, "CHECK " #condition); \
+  } while (0)
+
+#define CHECK_HR(expression, expected)                                                      \
+  do {                                                                                      \
+    const HRESULT check_hr_actual = (expression);                                           \
+    if (check_hr_actual != (expected)) {                                                    \
+      Fail(__LINE__, std::string(#expression " returned ") + HresultText(check_hr_actual) + \
+                         ", expected " + #expected + " " + HresultText(expected));          \
+    }                                                                                       \
+  } while (0)
+
+#define CHECK_TEXT(actual, expected)                                               \
+  do {                                                                             \
+    const std::wstring check_text_actual = (actual);                               \
+    const std::wstring check_text_expected = (expected);                           \
+    if (check_text_actual != check_text_expected) {                                \
+      Fail(__LINE__, std::string(#actual " is \"") + Escaped(check_text_actual) +  \
+                         "\", expected \"" + Escaped(check_text_expected) + "\""); \
+    }                                                                              \
+  } while (0)
+
+constexpr HRESULT kSubscriptOutOfRange = static_cast<HRESULT>(0x800A0009);
+
+// ---------------------------------------------------------------------------------------------
+// Creation and late binding
+
+ComPtr<IDispatch> CreateByProgId() {
+  ComPtr<IDispatch> object;
+  CLSID class_id{};
+  const HRESULT found = ::CLSIDFromProgID(L"AddIn.Quorlin", &class_id);
+  if (FAILED(found)) {
+    Fail(__LINE__, "CLSIDFromProgID(\"AddIn.Quorlin\") returned " + HresultText(found));
+    return object;
+  }
+  const HRESULT created = ::CoCreateInstance(class_id, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                             reinterpret_cast<void**>(object.Put()));
+  if (FAILED(created)) Fail(__LINE__, "CoCreateInstance returned " + HresultText(created));
+  return object;
+}
+
+template <typename Interface>
+ComPtr<Interface> Query(IUnknown* object, REFIID iid) {
+  ComPtr<Interface> result;
+  if (object) object->QueryInterface(iid, reinterpret_cast<void**>(result.Put()));
+  return result;
+}
+
+// A string argument; the VARIANT it hands out borrows the string.
+class TextValue {
+ public:
+  explicit TextValue(const wchar_t* text) : text_(::SysAllocString(text)) {}
+  VARIANT Get() const {
+    VARIANT value{};
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = text_.Get();
+    return value;
+  }
+
+ private:
+  UniqueBstr text_;
+};
+
+// Calls members by name the way a script host does: GetIDsOfNames, then Invoke.
+class LateBound {
+ public:
+  explicit LateBound(IDispatch* object) : object_(object) {}
+
+  HRESULT Id(const wchar_t* name, DISPID& id) const {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  }
+
+  // `arguments` in the order of the declaration; the result and the exception are optional.
+  HRESULT Invoke(const wchar_t* name, WORD flags, std::vector<VARIANT> arguments,
+                 VARIANT* result = nullptr, EXCEPINFO* exception = nullptr) const {
+    DISPID id = DISPID_UNKNOWN;
+    const HRESULT found = Id(name, id);
+    if (FAILED(found)) return found;
+    std::reverse(arguments.begin(), arguments.end());  // DISPPARAMS lists the last first
+    DISPID put_id = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters{arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+      parameters.rgdispidNamedArgs = &put_id;
+      parameters.cNamedArgs = 1;
+    }
+    EXCEPINFO ignored{};
+    UINT bad_argument = 0;
+    const HRESULT invoked =
+        object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result,
+                        exception ? exception : &ignored, &bad_argument);
+    if (!exception) {
+      ::SysFreeString(ignored.bstrSource);
+      ::SysFreeString(ignored.bstrDescription);
+      ::SysFreeString(ignored.bstrHelpFile);
+    }
+    return invoked;
+  }
+
+  std::wstring Get(const wchar_t* name) const {
+    UniqueVariant result;
+    const HRESULT got = Invoke(name, DISPATCH_PROPERTYGET, {}, &result.Get());
+    if (FAILED(got)) {
+      Fail(__LINE__, "get " + Narrow(name) + " returned " + HresultText(got));
+      return L"<failed>";
+    }
+    if (V_VT(&result.Get()) != VT_BSTR) {
+      Fail(__LINE__, "get " + Narrow(name) + " did not return a string");
+      return L"<not a string>";
+    }
+    return std::wstring(V_BSTR(&result.Get()), ::SysStringLen(V_BSTR(&result.Get())));
+  }
+
+  void Put(const wchar_t* name, VARIANT value) const {
+    const HRESULT put = Invoke(name, DISPATCH_PROPERTYPUT, {value});
+    if (FAILED(put)) Fail(__LINE__, "let " + Narrow(name) + " returned " + HresultText(put));
+  }
+
+  void Call(const wchar_t* name) const {
+    const HRESULT called = Invoke(name, DISPATCH_METHOD, {});
+    if (FAILED(called)) Fail(__LINE__, Narrow(name) + " returned " + HresultText(called));
+  }
+
+  // Sets PortNumber and PortSpeed as a host passes numbers, then opens the port.
+  void OpenPort(double number, long speed) const {
+    VARIANT number_value{};
+    V_VT(&number_value) = VT_R8;
+    V_R8(&number_value) = number;
+    VARIANT speed_value{};
+    V_VT(&speed_value) = VT_I4;
+    V_I4(&speed_value) = speed;
+    Put(L"PortNumber", number_value);
+    Put(L"PortSpeed", speed_value);
+    Call(L"OpenPort");
+  }
+
+ private:
+  IDispatch* object_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// A host connection that counts its references, to see what the per-thread slot holds.
+
+class CountingConnection final : public IDispatch {
+ public:
+  ULONG references() const { return references_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+      *object = this;
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }  // lives on the stack
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  ULONG references_ = 1;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Tests that need no modem
+
+void TypeLibraryDeclaresTheInterface() {
+  current_test = "TypeLibraryDeclaresTheInterface";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  UINT count = 0;
+  CHECK_HR(object->GetTypeInfoCount(&count), S_OK);
+  CHECK(count == 1);
+  ComPtr<ITypeInfo> dispatch_info;
+  CHECK_HR(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, dispatch_info.Put()), S_OK);
+  if (!dispatch_info) return;
+  TYPEATTR* attributes = nullptr;
+  CHECK_HR(dispatch_info->GetTypeAttr(&attributes), S_OK);
+  if (!attributes) return;
+  CHECK(IsEqualIID(attributes->guid, IID__Quorlin));
+  constexpr WORD kFlags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE;
+  if ((attributes->wTypeFlags & kFlags) != kFlags) {
+    Fail(__LINE__, "type flags " + HresultText(attributes->wTypeFlags));
+  }
+  CHECK(attributes->wMajorVerNum == 1 && attributes->wMinorVerNum == 0);
+  dispatch_info->ReleaseTypeAttr(attributes);
+
+  // The vtable side of the dual interface: the fourteen members, in order, with their types.
+  HREFTYPE vtable_reference = 0;
+  CHECK_HR(dispatch_info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_reference), S_OK);
+  ComPtr<ITypeInfo> info;
+  CHECK_HR(dispatch_info->GetRefTypeInfo(vtable_reference, info.Put()), S_OK);
+  if (!info) return;
+  struct Member {
+    const wchar_t* name;
+    INVOKEKIND kind;
+    std::vector<VARTYPE> parameters;  // including the retval
+  };
+  const std::vector<Member> members = {
+      {L"Info", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"SMS", INVOKE_PROPERTYPUT, {VT_BSTR}},
+      {L"SMS", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"ResetPhone", INVOKE_FUNC, {}},
+      {L"ReadAllMsg", INVOKE_FUNC, {}},
+      {L"DeleteMsg", INVOKE_FUNC, {}},
+      {L"Error", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"OpenPort", INVOKE_FUNC, {}},
+      {L"PortNumber", INVOKE_PROPERTYPUT, {VT_BSTR}},
+      {L"PortSpeed", INVOKE_PROPERTYPUT, {VT_BSTR}},
+      {L"ClosePort", INVOKE_FUNC, {}},
+      {L"IInitDone_Done", INVOKE_FUNC, {}},
+      {L"IInitDone_GetInfo", INVOKE_FUNC, {VT_PTR}},
+      {L"IInitDone_Init", INVOKE_FUNC, {VT_DISPATCH}},
+  };
+  CHECK_HR(info->GetTypeAttr(&attributes), S_OK);
+  if (!attributes) return;
+  CHECK(attributes->typekind == TKIND_INTERFACE);
+  CHECK(attributes->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+  CHECK(attributes->cFuncs == members.size());
+  const UINT functions = attributes->cFuncs;
+  info->ReleaseTypeAttr(attributes);
+  for (UINT index = 0; index < std::min<UINT>(functions, static_cast<UINT>(members.size()));
+       ++index) {
+    FUNCDESC* function = nullptr;
+    CHECK_HR(info->GetFuncDesc(index, &function), S_OK);
+    if (!function) continue;
+    UniqueBstr name;
+    info->GetDocumentation(function->memid, name.Put(), nullptr, nullptr, nullptr);
+    const Member& expected = members[index];
+    CHECK_TEXT(std::wstring(name.Get() ? name.Get() : L""), expected.name);
+    CHECK(function->invkind == expected.kind);
+    CHECK(function->elemdescFunc.tdesc.vt == VT_HRESULT);
+    CHECK(function->cParamsOpt == 0);
+    CHECK(static_cast<std::size_t>(function->cParams) == expected.parameters.size());
+    for (SHORT parameter = 0; parameter < function->cParams &&
+                              static_cast<std::size_t>(parameter) < expected.parameters.size();
+         ++parameter) {
+      CHECK(function->lprgelemdescParam[parameter].tdesc.vt ==
+            expected.parameters[static_cast<std::size_t>(parameter)]);
+    }
+    info->ReleaseFuncDesc(function);
+  }
+
+  // The library and the class.
+  ComPtr<ITypeLib> library;
+  UINT index_in_library = 0;
+  CHECK_HR(info->GetContainingTypeLib(library.Put(), &index_in_library), S_OK);
+  if (!library) return;
+  UniqueBstr library_name;
+  library->GetDocumentation(-1, library_name.Put(), nullptr, nullptr, nullptr);
+  CHECK_TEXT(std::wstring(library_name.Get() ? library_name.Get() : L""), L"AddIn");
+  TLIBATTR* library_attributes = nullptr;
+  CHECK_HR(library->GetLibAttr(&library_attributes), S_OK);
+  if (library_attributes) {
+    CHECK(IsEqualGUID(library_attributes->guid, LIBID_AddIn));
+    CHECK(library_attributes->wMajorVerNum == 1 && library_attributes->wMinorVerNum == 0);
+    CHECK(library_attributes->lcid == 0);
+    library->ReleaseTLibAttr(library_attributes);
+  }
+  ComPtr<ITypeInfo> class_info;
+  CHECK_HR(library->GetTypeInfoOfGuid(CLSID_Quorlin, class_info.Put()), S_OK);
+  if (!class_info) return;
+  CHECK_HR(class_info->GetTypeAttr(&attributes), S_OK);
+  if (!attributes) return;
+  CHECK(attributes->typekind == TKIND_COCLASS);
+  CHECK(attributes->wTypeFlags == TYPEFLAG_FCANCREATE);
+  CHECK(attributes->cImplTypes == 2);
+  class_info->ReleaseTypeAttr(attributes);
+  const IID implemented[] = {IID__Quorlin, IID_IInitDone};
+  for (UINT index = 0; index < 2; ++index) {
+    HREFTYPE reference = 0;
+    ComPtr<ITypeInfo> interface_info;
+    CHECK_HR(class_info->GetRefTypeOfImplType(index, &reference), S_OK);
+    CHECK_HR(class_info->GetRefTypeInfo(reference, interface_info.Put()), S_OK);
+    INT flags = 0;
+    CHECK_HR(class_info->GetImplTypeFlags(index, &flags), S_OK);
+    CHECK(flags == (index == 0 ? IMPLTYPEFLAG_FDEFAULT : 0));
+    if (!interface_info) continue;
+    CHECK_HR(interface_info->GetTypeAttr(&attributes), S_OK);
+    if (!attributes) continue;
+    CHECK(IsEqualIID(attributes->guid, implemented[index]));
+    interface_info->ReleaseTypeAttr(attributes);
+  }
+}
+
+void QueryInterfaceFollowsComIdentity() {
+  current_test = "QueryInterfaceFollowsComIdentity";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  ComPtr<IUnknown> identity = Query<IUnknown>(object.Get(), IID_IUnknown);
+  CHECK(identity);
+  struct Case {
+    const char* name;
+    IID iid;
+  };
+  for (const Case& each : {Case{"IUnknown", IID_IUnknown}, Case{"IDispatch", IID_IDispatch},
+                           Case{"_Quorlin", IID__Quorlin}, Case{"IInitDone", IID_IInitDone}}) {
+    ComPtr<IUnknown> answer = Query<IUnknown>(object.Get(), each.iid);
+    if (!answer) {
+      Fail(__LINE__, std::string("no ") + each.name);
+      continue;
+    }
+    ComPtr<IUnknown> back = Query<IUnknown>(answer.Get(), IID_IUnknown);
+    if (back.Get() != identity.Get()) Fail(__LINE__, std::string(each.name) + " breaks identity");
+  }
+  // _Quorlin, IDispatch and IUnknown are one and the same default interface.
+  ComPtr<IUnknown> dual = Query<IUnknown>(object.Get(), IID__Quorlin);
+  CHECK(dual.Get() == identity.Get());
+  CHECK(dual.Get() == static_cast<IUnknown*>(object.Get()));
+
+  void* none = reinterpret_cast<void*>(1);
+  CHECK_HR(object->QueryInterface(IID_IClassFactory, &none), E_NOINTERFACE);
+  CHECK(none == nullptr);
+}
+
+std::wstring RegisteredServerPath() {
+  wchar_t class_id[39] = {};
+  ::StringFromGUID2(CLSID_Quorlin, class_id, 39);
+  const std::wstring key = std::wstring(L"CLSID\\") + class_id + L"\\InprocServer32";
+  wchar_t path[MAX_PATH] = {};
+  LONG size = sizeof path;
+  if (::RegQueryValueW(HKEY_CLASSES_ROOT, key.c_str(), path, &size) != ERROR_SUCCESS) return {};
+  return path;
+}
+
+void DllCanUnloadNowCountsObjectsAndLocks() {
+  current_test = "DllCanUnloadNowCountsObjectsAndLocks";
+  const std::wstring path = RegisteredServerPath();
+  HMODULE module = ::LoadLibraryW(path.c_str());
+  CHECK(module != nullptr);
+  if (!module) return;
+  using CanUnload = HRESULT(STDAPICALLTYPE*)();
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  const auto can_unload = reinterpret_cast<CanUnload>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "DllCanUnloadNow")));
+  const auto get_class_object = reinterpret_cast<GetClassObject>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "DllGetClassObject")));
+  CHECK(can_unload && get_class_object);
+  for (const char* name : {"DllRegisterServer", "DllUnregisterServer", "DllInstall"}) {
+    if (!::GetProcAddress(module, name)) Fail(__LINE__, std::string("no export ") + name);
+  }
+  if (!can_unload || !get_class_object) return;
+
+  CHECK_HR(can_unload(), S_OK);
+  {
+    ComPtr<IDispatch> object = CreateByProgId();
+    CHECK_HR(can_unload(), S_FALSE);
+    ComPtr<IDispatch> second = CreateByProgId();
+    object.Reset();
+    CHECK_HR(can_unload(), S_FALSE);
+  }
+  CHECK_HR(can_unload(), S_OK);
+
+  ComPtr<IClassFactory> factory;
+  CHECK_HR(
+      get_class_object(CLSID_Quorlin, IID_IClassFactory, reinterpret_cast<void**>(factory.Put())),
+      S_OK);
+  void* nothing = nullptr;
+  CHECK_HR(get_class_object(IID_IDispatch, IID_IClassFactory, &nothing), CLASS_E_CLASSNOTAVAILABLE);
+  if (factory) {
+    CHECK_HR(factory->LockServer(TRUE), S_OK);
+    CHECK_HR(can_unload(), S_FALSE);
+    CHECK_HR(factory->LockServer(FALSE), S_OK);
+    CHECK_HR(can_unload(), S_OK);
+    ComPtr<IUnknown> outer = Query<IUnknown>(factory.Get(), IID_IUnknown);
+    ComPtr<IUnknown> aggregated;
+    CHECK_HR(factory->CreateInstance(outer.Get(), IID_IUnknown,
+                                     reinterpret_cast<void**>(aggregated.Put())),
+             CLASS_E_NOAGGREGATION);
+  }
+  ::FreeLibrary(module);
+}
+
+void EveryMemberByName() {
+  current_test = "EveryMemberByName";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+
+  CHECK_TEXT(q.Get(L"Error"), L"");
+  CHECK_TEXT(q.Get(L"SMS"), L"");
+  const std::wstring info = q.Get(L"Info");
+  CHECK(std::count(info.begin(), info.end(), L'\n') == 3);
+  CHECK(info.find(L"\r\n") != std::wstring::npos);
+  CHECK(info.size() >= 2 && info.substr(info.size() - 2) != L"\r\n");
+  CHECK_TEXT(q.Get(L"Info"), info);
+
+  // Any text, Cyrillic and a surrogate pair included, comes back unchanged; Error is untouched.
+  const wchar_t* const kAnyText = L"Привет, \xD83C\xDF37 \r\nline two";
+  q.Put(L"SMS", TextValue(kAnyText).Get());
+  CHECK_TEXT(q.Get(L"SMS"), kAnyText);
+  q.Put(L"SMS", TextValue(L"").Get());
+  CHECK_TEXT(q.Get(L"SMS"), L"");
+  CHECK_TEXT(q.Get(L"Error"), L"");
+
+  q.Call(L"ClosePort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  for (const wchar_t* operation : {L"ResetPhone", L"ReadAllMsg", L"DeleteMsg"}) {
+    q.Put(L"SMS", TextValue(L"kept").Get());
+    q.Call(operation);
+    CHECK_TEXT(q.Get(L"Error"), L"Error. COM is closed");
+  }
+  // Nothing to open with: nothing changes.
+  q.Call(L"OpenPort");
+  CHECK_TEXT(q.Get(L"Error"), L"Error. COM is closed");
+
+  // A number for PortNumber arrives as its text: the double 7 names COM7 (which is absent).
+  q.OpenPort(7.0, 19200);
+  CHECK_TEXT(q.Get(L"Error"), L"Error. Port COM7:  19200,n,8,1");
+  q.Put(L"PortNumber", TextValue(L"abc").Get());
+  q.Call(L"OpenPort");
+  CHECK_TEXT(q.Get(L"Error"), L"Error. Port COMabc:  19200,n,8,1");
+
+  CountingConnection connection;
+  VARIANT connection_value{};
+  V_VT(&connection_value) = VT_DISPATCH;
+  V_DISPATCH(&connection_value) = &connection;
+  CHECK_HR(q.Invoke(L"IInitDone_Init", DISPATCH_METHOD, {connection_value}), S_OK);
+  CHECK(connection.references() == 2);
+  CHECK_HR(q.Invoke(L"IInitDone_Done", DISPATCH_METHOD, {}), S_OK);
+  CHECK(connection.references() == 1);
+}
+
+void MembersAreReadOrWriteAsDeclared() {
+  current_test = "MembersAreReadOrWriteAsDeclared";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  struct Case {
+    const wchar_t* name;
+    WORD flags;
+    HRESULT expected;
+  };
+  const TextValue text(L"x");
+  UniqueVariant result;
+  for (const Case& each : {
+           Case{L"Info", DISPATCH_PROPERTYPUT, DISP_E_MEMBERNOTFOUND},
+           Case{L"Error", DISPATCH_PROPERTYPUT, DISP_E_MEMBERNOTFOUND},
+           Case{L"PortNumber", DISPATCH_PROPERTYGET, DISP_E_MEMBERNOTFOUND},
+           Case{L"PortSpeed", DISPATCH_PROPERTYGET, DISP_E_MEMBERNOTFOUND},
+           Case{L"NoSuchMember", DISPATCH_METHOD, DISP_E_UNKNOWNNAME},
+       }) {
+    const bool put = each.flags == DISPATCH_PROPERTYPUT;
+    ::VariantClear(&result.Get());
+    const HRESULT answer = q.Invoke(each.name, each.flags,
+                                    put ? std::vector<VARIANT>{text.Get()} : std::vector<VARIANT>{},
+                                    put ? nullptr : &result.Get());
+    if (answer != each.expected) {
+      Fail(__LINE__, Narrow(each.name) + " answered " + HresultText(answer) + ", expected " +
+                         HresultText(each.expected));
+    }
+  }
+
+  // SMS's get and let share one identifier; every other member has its own.
+  const wchar_t* const names[] = {
+      L"Info",          L"SMS",       L"ResetPhone",     L"ReadAllMsg",
+      L"DeleteMsg",     L"Error",     L"OpenPort",       L"PortNumber",
+      L"PortSpeed",     L"ClosePort", L"IInitDone_Done", L"IInitDone_GetInfo",
+      L"IInitDone_Init"};
+  std::vector<DISPID> ids;
+  for (const wchar_t* name : names) {
+    DISPID id = DISPID_UNKNOWN;
+    CHECK_HR(q.Id(name, id), S_OK);
+    ids.push_back(id);
+  }
+  std::sort(ids.begin(), ids.end());
+  CHECK(std::adjacent_find(ids.begin(), ids.end()) == ids.end());
+  // Names are matched without regard to case, as late-bound hosts expect.
+  DISPID lower = DISPID_UNKNOWN, upper = DISPID_UNKNOWN;
+  CHECK_HR(q.Id(L"portnumber", lower), S_OK);
+  CHECK_HR(q.Id(L"PortNumber", upper), S_OK);
+  CHECK(lower == upper);
+
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  CHECK_HR(object->Invoke(upper, IID_IDispatch, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                          nullptr, nullptr, nullptr),
+           DISP_E_UNKNOWNINTERFACE);
+}
+
+// An array of VARIANTs whose element i holds the number 100 + position.
+struct TestArray {
+  SAFEARRAY* array = nullptr;
+  ~TestArray() {
+    if (array) ::SafeArrayDestroy(array);
+  }
+};
+
+SAFEARRAY* MakeArray(std::vector<SAFEARRAYBOUND> bounds) {
+  SAFEARRAY* array = ::SafeArrayCreate(VT_VARIANT, static_cast<UINT>(bounds.size()), bounds.data());
+  if (!array || bounds.size() != 1) return array;
+  for (ULONG position = 0; position < bounds[0].cElements; ++position) {
+    LONG index = bounds[0].lLbound + static_cast<LONG>(position);
+    VARIANT number{};
+    V_VT(&number) = VT_I4;
+    V_I4(&number) = 100 + static_cast<LONG>(position);
+    ::SafeArrayPutElement(array, &index, &number);
+  }
+  return array;
+}
+
+// What GetInfo left in a one-dimensional array: element 0 must be the string "1000" exactly
+// when `written`, every other element keeps its number.
+void CheckArray(int line, SAFEARRAY* array, const SAFEARRAYBOUND& bound, bool written) {
+  for (ULONG position = 0; position < bound.cElements; ++position) {
+    LONG index = bound.lLbound + static_cast<LONG>(position);
+    UniqueVariant element;
+    ::SafeArrayGetElement(array, &index, &element.Get());
+    const VARIANT& value = element.Get();
+    const bool is_version = V_VT(&value) == VT_BSTR && std::wstring(V_BSTR(&value)) == L"1000";
+    const bool is_original =
+        V_VT(&value) == VT_I4 && V_I4(&value) == 100 + static_cast<LONG>(position);
+    if ((index == 0 && written) ? !is_version : !is_original) {
+      Fail(line, "element " + std::to_string(index) + " of the array is wrong");
+    }
+  }
+}
+
+void GetInfoWritesElementZeroOnly() {
+  current_test = "GetInfoWritesElementZeroOnly";
+  ComPtr<IDispatch> object = CreateByProgId();
+  ComPtr<IInitDone> init_done = Query<IInitDone>(object.Get(), IID_IInitDone);
+  ComPtr<_Quorlin> dual = Query<_Quorlin>(object.Get(), IID__Quorlin);
+  if (!init_done || !dual) return;
+  const LateBound q(object.Get());
+
+  struct Case {
+    const char* name;
+    std::vector<SAFEARRAYBOUND> bounds;  // empty: no array at all
+    HRESULT expected;
+  };
+  const std::vector<Case> cases = {
+      {"indexed from 0", {{1, 0}}, S_OK},
+      {"indexed from 0, three elements", {{3, 0}}, S_OK},
+      {"indexed from 1", {{3, 1}}, kSubscriptOutOfRange},
+      {"indexed from -2 to 2", {{5, -2}}, S_OK},
+      {"indexed from -5 to -1", {{5, -5}}, kSubscriptOutOfRange},
+      {"no elements", {{0, 0}}, kSubscriptOutOfRange},
+      {"two-dimensional", {{2, 0}, {2, 0}}, kSubscriptOutOfRange},
+      {"absent", {}, kSubscriptOutOfRange},
+  };
+  enum class Route { kInitDone, kDualVtable, kByNameArrayReference, kByNameVariantReference };
+  for (const Route route : {Route::kInitDone, Route::kDualVtable, Route::kByNameArrayReference,
+                            Route::kByNameVariantReference}) {
+    for (const Case& each : cases) {
+      TestArray test;
+      if (!each.bounds.empty()) test.array = MakeArray(each.bounds);
+      HRESULT answer = E_UNEXPECTED;
+      std::wstring description;
+      if (route == Route::kInitDone || route == Route::kDualVtable) {
+        ::SetErrorInfo(0, nullptr);
+        answer = route == Route::kInitDone ? init_done->GetInfo(&test.array)
+                                           : dual->IInitDone_GetInfo(&test.array);
+        ComPtr<IErrorInfo> error;
+        if (FAILED(answer) && ::GetErrorInfo(0, error.Put()) == S_OK && error) {
+          UniqueBstr text;
+          error->GetDescription(text.Put());
+          if (text) description = text.Get();
+        }
+      } else {
+        // A script host hands the array by reference, directly or inside a VARIANT.
+        VARIANT holder{};
+        V_VT(&holder) = VT_ARRAY | VT_VARIANT;
+        V_ARRAY(&holder) = test.array;
+        VARIANT argument{};
+        if (route == Route::kByNameArrayReference) {
+          V_VT(&argument) = VT_ARRAY | VT_VARIANT | VT_BYREF;
+          V_ARRAYREF(&argument) = &test.array;
+        } else {
+          V_VT(&argument) = VT_VARIANT | VT_BYREF;
+          V_VARIANTREF(&argument) = &holder;
+          if (!test.array) V_VT(&holder) = VT_EMPTY;
+        }
+        EXCEPINFO exception{};
+        answer = q.Invoke(L"IInitDone_GetInfo", DISPATCH_METHOD, {argument}, nullptr, &exception);
+        if (answer == DISP_E_EXCEPTION) {
+          answer = exception.scode;
+          if (exception.bstrDescription) description = exception.bstrDescription;
+        }
+        ::SysFreeString(exception.bstrSource);
+        ::SysFreeString(exception.bstrDescription);
+        ::SysFreeString(exception.bstrHelpFile);
+      }
+      const std::string label =
+          std::string(each.name) + " (route " + std::to_string(static_cast<int>(route)) + ")";
+      if (answer != each.expected) {
+        Fail(__LINE__,
+             label + ": " + HresultText(answer) + ", expected " + HresultText(each.expected));
+      }
+      if (each.expected == kSubscriptOutOfRange && description != L"Subscript out of range") {
+        Fail(__LINE__, label + ": description \"" + Narrow(description) + "\"");
+      }
+      if (each.bounds.size() == 1) {
+        CheckArray(__LINE__, test.array, each.bounds[0], each.expected == S_OK);
+      }
+    }
+  }
+}
+
+void HostConnectionIsOnePerThread() {
+  current_test = "HostConnectionIsOnePerThread";
+  ComPtr<IDispatch> first = CreateByProgId();
+  ComPtr<IDispatch> second = CreateByProgId();
+  ComPtr<IInitDone> first_host = Query<IInitDone>(first.Get(), IID_IInitDone);
+  ComPtr<IInitDone> second_host = Query<IInitDone>(second.Get(), IID_IInitDone);
+  if (!first_host || !second_host) return;
+  CountingConnection a;
+  CountingConnection b;
+
+  CHECK_HR(first_host->Done(), S_OK);  // without Init: nothing to release
+  CHECK(a.references() == 1 && b.references() == 1);
+
+  CHECK_HR(first_host->Init(&a), S_OK);
+  CHECK(a.references() == 2);
+  CHECK_HR(first_host->Init(&a), S_OK);  // the same connection again holds one reference
+  CHECK(a.references() == 2);
+  CHECK_HR(first_host->Init(&b), S_OK);  // the last one wins, the first goes back
+  CHECK(a.references() == 1 && b.references() == 2);
+
+  CHECK_HR(second_host->Done(), S_OK);  // one slot for both objects
+  CHECK(b.references() == 1);
+
+  CHECK_HR(first_host->Init(&a), S_OK);
+  CHECK_HR(second_host->Init(&b), S_OK);
+  CHECK(a.references() == 1 && b.references() == 2);
+  CHECK_HR(second_host->Init(nullptr), S_OK);  // null empties the slot
+  CHECK(b.references() == 1);
+
+  // The slot outlives the objects: it is the thread's, not theirs.
+  CHECK_HR(first_host->Init(&a), S_OK);
+  first_host.Reset();
+  second_host.Reset();
+  first.Reset();
+  second.Reset();
+  CHECK(a.references() == 2);
+  ComPtr<IDispatch> third = CreateByProgId();
+  const LateBound q(third.Get());
+  CHECK_HR(q.Invoke(L"IInitDone_Done", DISPATCH_METHOD, {}), S_OK);
+  CHECK(a.references() == 1);
+}
+
+int RunServerSuite() {
+  TypeLibraryDeclaresTheInterface();
+  QueryInterfaceFollowsComIdentity();
+  DllCanUnloadNowCountsObjectsAndLocks();
+  EveryMemberByName();
+  MembersAreReadOrWriteAsDeclared();
+  GetInfoWritesElementZeroOnly();
+  HostConnectionIsOnePerThread();
+  return failures;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tests against the simulated modem: COM3 and COM12 lead to it, COM5 leads nowhere.
+
+std::wstring ReadUtf8File(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (!file && bytes.empty()) Fail(__LINE__, "cannot read " + Narrow(path));
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(),
+                        length);
+  return text;
+}
+
+// The expected SMS text is kept one message a line; the component ends each line with CR LF.
+std::wstring WithCrLf(const std::wstring& lines) {
+  std::wstring result;
+  for (const wchar_t c : lines) {
+    if (c == L'\n') result += L'\r';
+    result += c;
+  }
+  return result;
+}
+
+// Handles this process holds, from the system's handle table (GetProcessHandleCount answers 0
+// under Wine). The entry layout is the one Windows and Wine share for SystemHandleInformation.
+ULONG OpenHandles() {
+  struct HandleEntry {
+    ULONG process_id;
+    BYTE object_type;
+    BYTE flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  struct HandleTable {
+    ULONG count;
+    HandleEntry entries[1];
+  };
+  using QuerySystemInformation = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+  constexpr ULONG kSystemHandleInformation = 16;
+  const auto query = reinterpret_cast<QuerySystemInformation>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<HandleTable> buffer(1 << 16);
+  ULONG length = 0;
+  if (!query || query(kSystemHandleInformation, buffer.data(),
+                      static_cast<ULONG>(buffer.size() * sizeof(HandleTable)), &length) != 0) {
+    Fail(__LINE__, "cannot list the handles of the process");
+    return 0;
+  }
+  const HandleTable& table = buffer.front();
+  ULONG ours = 0;
+  for (ULONG index = 0; index < table.count; ++index) {
+    if (table.entries[index].process_id == ::GetCurrentProcessId()) ++ours;
+  }
+  return ours;
+}
+
+// The port's handle is the only one an object opens, so the process's handle count shows
+// whether a port is held.
+void PortErrorsNameThePortAndMode() {
+  current_test = "PortErrorsNameThePortAndMode";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  const ULONG closed = OpenHandles();
+  q.OpenPort(5, 19200);
+  CHECK_TEXT(q.Get(L"Error"), L"Error. Port COM5:  19200,n,8,1");
+  q.Put(L"PortNumber", TextValue(L"3").Get());
+  q.Put(L"PortSpeed", TextValue(L"fast").Get());
+  q.Call(L"OpenPort");
+  CHECK_TEXT(q.Get(L"Error"), L"Error. Port COM3:  fast,n,8,1");
+  CHECK(OpenHandles() == closed);  // the device was opened, the mode rejected, the handle closed
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"Error. COM is closed");
+  q.OpenPort(3, 19200);
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK(OpenHandles() == closed + 1);
+  q.Call(L"ClosePort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK(OpenHandles() == closed);
+  q.Call(L"ClosePort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+}
+
+void ReopeningAndReleasingClosePorts() {
+  current_test = "ReopeningAndReleasingClosePorts";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  const ULONG closed = OpenHandles();
+  q.OpenPort(3, 19200);
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  // OpenPort on an open port closes it first and opens it again.
+  q.Call(L"OpenPort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK(OpenHandles() == closed + 1);
+  // An empty PortNumber on an open port: closed, and the status is ClosePort's.
+  q.Put(L"PortNumber", TextValue(L"").Get());
+  q.Call(L"OpenPort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK(OpenHandles() == closed);
+  q.Call(L"ResetPhone");
+  CHECK_TEXT(q.Get(L"Error"), L"Error. COM is closed");
+  // Released without ClosePort: the object closes its port on the way out.
+  q.OpenPort(3, 19200);
+  CHECK(OpenHandles() == closed + 1);
+  object.Reset();
+  CHECK(OpenHandles() == closed);
+}
+
+void ReadsThroughComTwelve(const std::wstring& expected_sms) {
+  current_test = "ReadsThroughComTwelve";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  q.OpenPort(12, 19200);  // "\\.\COM12"
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK_TEXT(q.Get(L"SMS"), expected_sms);
+  q.Call(L"ClosePort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+}
+
+void ReadsAndDeletesThroughComThree(const std::wstring& expected_sms,
+                                    const std::wstring& expected_report) {
+  current_test = "ReadsAndDeletesThroughComThree";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  q.OpenPort(3, 19200);
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  q.Call(L"ResetPhone");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK_TEXT(q.Get(L"SMS"), expected_sms);
+  q.Call(L"DeleteMsg");
+  CHECK_TEXT(q.Get(L"Error"), expected_report);
+  q.Call(L"DeleteMsg");  // every reference was emptied by the first
+  CHECK_TEXT(q.Get(L"Error"), L"Empty");
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK_TEXT(q.Get(L"SMS"), L"Empty");
+  q.Call(L"ClosePort");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+}
+
+int RunModemSuite(const std::wstring& expected_dir) {
+  const std::wstring sms = WithCrLf(ReadUtf8File(expected_dir + L"\\sms.txt"));
+  std::wstring report = ReadUtf8File(expected_dir + L"\\delete-report.txt");
+  if (!report.empty() && report.back() == L'\n') report.pop_back();
+  PortErrorsNameThePortAndMode();
+  ReopeningAndReleasingClosePorts();
+  ReadsThroughComTwelve(sms);
+  ReadsAndDeletesThroughComThree(sms, report);
+  return failures;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[39] = {};
+  ::StringFromGUID2(guid, text, 39);
+  return text;
+}
+
+// A registry value, or nothing when the key or the value is missing.
+bool ReadValue(HKEY root, const std::wstring& key, const wchar_t* name, std::wstring& data) {
+  wchar_t buffer[1024] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  if (::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  data = buffer;
+  return true;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() &&
+         ::lstrcmpiW(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
+// What registration writes below a classes root (HKLM or HKCU\Software\Classes), in the
+// registry view of this process's bitness; `registered` false expects none of it.
+void CheckRegistration(HKEY classes_root, bool registered) {
+  const std::wstring class_key = L"CLSID\\" + GuidText(CLSID_Quorlin);
+  const std::wstring library_key = L"TypeLib\\" + GuidText(LIBID_AddIn) + L"\\1.0";
+  const std::wstring interface_key = L"Interface\\" + GuidText(IID__Quorlin);
+  const wchar_t* const platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+  struct Entry {
+    std::wstring key;
+    const wchar_t* name;
+    std::wstring data;  // a path is compared by its file name
+  };
+  const std::vector<Entry> entries = {
+      {L"AddIn.Quorlin\\CLSID", nullptr, GuidText(CLSID_Quorlin)},
+      {class_key + L"\\ProgID", nullptr, L"AddIn.Quorlin"},
+      {class_key + L"\\InprocServer32", nullptr, L"\\Quorlin.dll"},
+      {class_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {class_key + L"\\TypeLib", nullptr, GuidText(LIBID_AddIn)},
+      {library_key, nullptr, L"AddIn"},
+      {library_key + L"\\0\\" + platform, nullptr, L"\\Quorlin.dll"},
+      {interface_key + L"\\ProxyStubClsid32", nullptr, L"{00020424-0000-0000-C000-000000000046}"},
+      {interface_key + L"\\TypeLib", nullptr, GuidText(LIBID_AddIn)},
+  };
+  for (const Entry& entry : entries) {
+    std::wstring data;
+    const bool found = ReadValue(classes_root, entry.key, entry.name, data);
+    if (!registered) {
+      if (found) Fail(__LINE__, Narrow(entry.key) + " is still there");
+      continue;
+    }
+    const bool is_path = entry.data.front() == L'\\';
+    if (!found || (is_path ? !EndsWith(data, entry.data) : data != entry.data)) {
+      Fail(__LINE__, Narrow(entry.key) + " is \"" + Narrow(data) + "\", expected \"" +
+                         Narrow(entry.data) + "\"");
+    }
+  }
+  if (!registered) {
+    UniqueHkey library;
+    if (::RegOpenKeyExW(classes_root, (L"TypeLib\\" + GuidText(LIBID_AddIn)).c_str(), 0, KEY_READ,
+                        library.Put()) == ERROR_SUCCESS) {
+      Fail(__LINE__, "the type library's key is still there");
+    }
+  }
+}
+
+HKEY OpenClassesRoot(const std::wstring& scope) {
+  HKEY root = nullptr;
+  ::RegOpenKeyExW(scope == L"user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, L"Software\\Classes",
+                  0, KEY_READ, &root);
+  return root;
+}
+
+// Machine-wide registration is also checked the way a host sees it: creation by ProgID. (Wine's
+// COM does not read the per-user classes, so for "user" only the registry is checked.)
+int RunRegistrationSuite(const std::wstring& scope, bool registered) {
+  current_test = registered ? "Registered" : "Unregistered";
+  const UniqueHkey root(OpenClassesRoot(scope));
+  CHECK(root);
+  if (root) CheckRegistration(root.Get(), registered);
+  if (scope == L"machine" && registered) {
+    ComPtr<IDispatch> object = CreateByProgId();
+    CHECK(Query<IInitDone>(object.Get(), IID_IInitDone));
+  } else if (scope == L"machine") {
+    CLSID class_id{};
+    CHECK(FAILED(::CLSIDFromProgID(L"AddIn.Quorlin", &class_id)));
+    ComPtr<IDispatch> object;
+    CHECK_HR(::CoCreateInstance(CLSID_Quorlin, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                reinterpret_cast<void**>(object.Put())),
+             REGDB_E_CLASSNOTREG);
+  }
+  return failures;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring suite = argc > 1 ? argv[1] : L"";
+  if (FAILED(::CoInitialize(nullptr))) return 100;
+  int failed = 0;
+  if (suite == L"server") {
+    failed = RunServerSuite();
+  } else if (suite == L"modem" && argc > 2) {
+    failed = RunModemSuite(argv[2]);
+  } else if ((suite == L"registered" || suite == L"unregistered") && argc > 2 &&
+             (std::wstring(argv[2]) == L"machine" || std::wstring(argv[2]) == L"user")) {
+    failed = RunRegistrationSuite(argv[2], suite == L"registered");
+  } else {
+    std::fputs(
+        "usage: com_client_test server | modem EXPECTED_DIR | (registered|unregistered) "
+        "(machine|user)\n",
+        stderr);
+    failed = 100;
+  }
+  ::CoUninitialize();
+  if (failed < 100) {
+    std::printf("%s: %s (%d failed checks)\n", Narrow(suite).c_str(), failed ? "FAILED" : "passed",
+                failed);
+  }
+  return std::min(failed, 100);
+}
