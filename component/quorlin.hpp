@@ -47,8 +47,7 @@ class Quorlin {
   bool CheckPortOpen();
   // AT+CPMS=<mem1> with storage 1 ("ME") or 2 ("SM"); empties the listing text.
   void SelectStorage(int storage);
-  // AT+CMGL=4 on the selected storage; a reply that did not end in "OK" is cut after its last
-  // complete line.
+  // AT+CMGL=4 on the selected storage; the reply is cut after its last complete line.
   Text ListStorage();
 
   Platform platform_;

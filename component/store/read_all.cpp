@@ -7,8 +7,9 @@ namespace {
 
 constexpr TextView kCrLf = u"\r\n";
 
-// An unfinished listing reply up to its last CR LF: a PDU line received only in part is then
-// neither shown nor listed for deletion. (The parser leaves a header without its PDU line out.)
+// A listing reply up to its last CR LF: a PDU line received only in part (the modem fell silent,
+// or it came behind the "OK" in the same read) is then neither shown nor listed for deletion.
+// (The parser leaves a header without its PDU line out.)
 TextView CompleteLines(TextView reply) {
   const std::size_t end = reply.rfind(kCrLf);
   return end == TextView::npos ? TextView{} : reply.substr(0, end + kCrLf.size());
@@ -18,9 +19,7 @@ TextView CompleteLines(TextView reply) {
 
 Text Quorlin::ListStorage() {
   // AT+CMGL=4: every message of the memory, whatever its status, in PDU mode.
-  Text reply = exchange_.SendCommand(u"AT+CMGL=4", u"OK", 30);
-  if (status_text_ != u"OK") reply = Text(CompleteLines(reply));
-  return reply;
+  return Text(CompleteLines(exchange_.SendCommand(u"AT+CMGL=4", u"OK", 30)));
 }
 
 void Quorlin::ReadAllMsg() {

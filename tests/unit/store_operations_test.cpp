@@ -213,7 +213,10 @@ INSTANTIATE_TEST_SUITE_P(
         PartialCase{"PduLineWithoutItsCrLf", "+CMGL: 4,1,,23\r\n" + std::string(kPrivet),
                     "+CMGL: 4,1,,23\r\n"},
         PartialCase{"RightAfterHeader", "+CMGL: 4,1,,23\r\n", "+CMGL: 4,1,,23\r\n"},
-        PartialCase{"InsideHeader", "+CMGL: 4,1", ""}),
+        PartialCase{"InsideHeader", "+CMGL: 4,1", ""},
+        // Found by at_exchange_fuzz: bytes behind the final result, read in the same piece.
+        PartialCase{"PduLineAfterTheOk", "\r\nOK\r\n+CMGL: 4,1,,23\r\n0791214365870",
+                    "\r\nOK\r\n+CMGL: 4,1,,23\r\n"}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
 
 TEST_F(StoreTest, ListingOfOneHundredLongMessagesArrivesWholeAtLineSpeed) {
