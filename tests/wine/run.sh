@@ -6,6 +6,7 @@
 #   - the simulated modem on a pty mapped to COM3 and COM12: port errors and the whole sequence
 #     through Wine's serial layer ("modem" suite);
 #   - a VBScript in the script host of the same bitness reads and deletes the messages;
+#   - the command-line front end quorlin.exe reads them through COM12;
 #   - regsvr32 /u, and creation by ProgID fails; the same for "regsvr32 /n /i:user".
 # Builds a preset that is missing. Usage: tests/wine/run.sh [32] [64]   (default: both)
 set -euo pipefail
@@ -58,7 +59,7 @@ start_simulator() {
     --log "$workdir/sim.log" >"$workdir/sim.out" 2>"$workdir/sim.err" &
   sim_pid=$!
   local pty=
-  for _ in $(seq 100); do
+  for _ in $(seq 200); do
     pty=$(head -n 1 "$workdir/sim.out")
     [ -n "$pty" ] && break
     sleep 0.05
@@ -81,6 +82,12 @@ check() {
 }
 
 client() { "$wine" "$(winpath "$client_exe")" "$@"; }
+
+front_end_reads() {
+  "$wine" "$(winpath "$front_end_exe")" read --device 12 >"$workdir/front-end.out" \
+    2>"$workdir/front-end.err" || { tr '\r' '\n' <"$workdir/front-end.err"; return 1; }
+  tr -d '\r' <"$workdir/front-end.out" | diff "$here/expected/sms.txt" -
+}
 
 vbscript_reads_and_deletes() {
   local out=$workdir/vbscript-out.txt
@@ -112,10 +119,11 @@ run_bitness() {
   local bits=$1
   local build=$root/build/mingw$bits
   client_exe=$build/tests/wine/com_client_test.exe
+  front_end_exe=$build/cli/quorlin.exe
   local dll=$build/component/automation/Quorlin.dll
-  if [ ! -f "$dll" ] || [ ! -f "$client_exe" ]; then
+  if [ ! -f "$dll" ] || [ ! -f "$client_exe" ] || [ ! -f "$front_end_exe" ]; then
     cmake --preset "mingw$bits" >/dev/null
-    cmake --build "$build" -j2 --target Quorlin com_client_test
+    cmake --build "$build" -j2 --target Quorlin com_client_test quorlin
   fi
 
   echo "== $bits-bit build"
@@ -151,6 +159,8 @@ run_bitness() {
   check "COM client: modem on COM3 and COM12" client modem "$(winpath "$here/expected")"
   start_simulator
   check "VBScript in $bits-bit cscript reads and deletes" vbscript_reads_and_deletes
+  start_simulator
+  check "quorlin.exe read --device 12" front_end_reads
   check "regsvr32 /u" "$wine" "$regsvr32" /u /s "$dll_path"
   check "COM client: unregistered machine" client unregistered machine
   check "regsvr32 /n /i:user" "$wine" "$regsvr32" /s /n /i:user "$dll_path"
