@@ -32,6 +32,9 @@ STAT_UNREAD, STAT_READ, STAT_ALL = 0, 1, 4
 # silence after which a client's read returns.
 SPLIT_MAX_GAP = 0.050
 SPLIT_MAX_PIECE = 48
+# --split-at pauses this long at its one cut: longer than the 200 ms of silence after which a
+# client's read returns, so the two pieces reach the client in two reads.
+SPLIT_AT_GAP = 0.300
 # Pacing writes this many bytes at a time, each when its last bit would have left the wire.
 PACE_CHUNK = 32
 UNSOLICITED_RATE = 0.25
@@ -171,13 +174,19 @@ class SerialLine:
     are to be written; the bytes up to the budget still go out.
     """
 
-    def __init__(self, fd, baud=0, split=False, rng=None):
+    def __init__(self, fd, baud=0, split=False, rng=None, split_at=0):
         self.fd = fd
         self.baud = baud
         self.split = split
         self.rng = rng or random.Random(0)
         self.line_free_at = 0.0
         self.budget = None
+        self.split_at = split_at
+        self.reply_bytes = 0
+
+    def start_reply(self):
+        """A command arrived: what follows is its output, cut once by --split-at."""
+        self.reply_bytes = 0
 
     def write(self, data):
         cut = False
@@ -185,13 +194,25 @@ class SerialLine:
             cut = len(data) > self.budget
             data = data[:self.budget]
             self.budget -= len(data)
+        at = self.split_at - self.reply_bytes
+        self.reply_bytes += len(data)
+        if 0 < at < len(data) or (at == 0 and self.split_at and data):
+            parts = [data[:at], data[at:]]   # the cut may fall between two writes
+        else:
+            parts = [data]
+        for number, part in enumerate(parts):
+            if number:
+                time.sleep(SPLIT_AT_GAP)
+            self._send(part)
+        if cut:
+            raise HangUp()
+
+    def _send(self, data):
         pieces = self._pieces(data) if self.split else [data]
         for number, piece in enumerate(pieces):
             if number:
                 time.sleep(self.rng.uniform(0, SPLIT_MAX_GAP))
             self._paced(piece)
-        if cut:
-            raise HangUp()
 
     def _pieces(self, data):
         pieces = []
@@ -254,12 +275,30 @@ class Failure:
     command: str
     cms: Optional[int] = None        # None answers ERROR
     remaining: Optional[int] = None  # None fails every time
+    silent: bool = False             # no answer at all instead of an error
+    skip: int = 0                    # matching commands still answered normally first
+
+
+def take_counts(parts):
+    """Pops the trailing [:COUNT][:after=K] of a fault option: (COUNT or None, K)."""
+    skip = 0
+    if len(parts) > 1 and re.fullmatch(r"after=\d+", parts[-1].strip().lower()):
+        skip = int(parts.pop().split("=")[1])
+    remaining = int(parts.pop()) if len(parts) > 1 and parts[-1].isdigit() else None
+    return remaining, skip
+
+
+def parse_silence(option):
+    """CMD[:COUNT][:after=K]"""
+    parts = option.split(":")
+    remaining, skip = take_counts(parts)
+    return Failure(":".join(parts), remaining=remaining, silent=True, skip=skip)
 
 
 def parse_failure(option):
-    """CMD[:error|:cms|:cms=N][:COUNT]"""
+    """CMD[:error|:cms|:cms=N][:COUNT][:after=K]"""
     parts = option.split(":")
-    remaining = int(parts.pop()) if len(parts) > 1 and parts[-1].isdigit() else None
+    remaining, skip = take_counts(parts)
     cms = None
     if len(parts) > 1:
         kind = re.fullmatch(r"(error)|cms(?:=(\d+))?", parts[-1].strip().lower())
@@ -270,7 +309,7 @@ def parse_failure(option):
     command = ":".join(parts)
     if not command.upper().startswith("AT"):
         raise ValueError(f"--fail {option!r}: the command must start with AT")
-    return Failure(command, cms, remaining)
+    return Failure(command, cms, remaining, skip=skip)
 
 
 def parse_arrival(option):
@@ -295,8 +334,9 @@ class Modem:
         self.initial_echo = options.echo == "on"
         self.latency = options.latency / 1000
         self.unsolicited = options.unsolicited
-        self.failures = [parse_failure(s) for s in options.fail]
-        self.silent = list(options.silent)
+        # Silences first: a command both silenced and failed gets no answer.
+        self.faults = ([parse_silence(s) for s in options.silent]
+                       + [parse_failure(s) for s in options.fail])
         self.hangup_after = options.hangup_after_bytes
         self.arrivals = [parse_arrival(s) for s in options.store_during_listing]
         for msg in self.arrivals:
@@ -330,17 +370,15 @@ class Modem:
         if not text.strip():
             return
         self.log.write("command", line=text)
+        self.line.start_reply()
         if self.echo:
             self.line.write(raw + b"\r")
         if not text.strip().upper().startswith("AT"):
             return
-        if any(command_matches(text, cmd) for cmd in self.silent):
+        failure = self.fault_for(text)
+        if failure and failure.silent:
             return
-        failure = next((f for f in self.failures if command_matches(text, f.command)
-                        and f.remaining != 0), None)
         if failure:
-            if failure.remaining is not None:
-                failure.remaining -= 1
             reply = error_reply(failure.cms)
         else:
             try:
@@ -350,6 +388,20 @@ class Modem:
         if self.latency:
             time.sleep(self.latency)
         self.transmit(reply)
+
+    def fault_for(self, text):
+        """The fault that takes this command, if any; every matching fault counts it."""
+        chosen = None
+        for fault in self.faults:
+            if not command_matches(text, fault.command):
+                continue
+            if fault.skip:
+                fault.skip -= 1
+            elif fault.remaining != 0 and chosen is None:
+                chosen = fault
+                if fault.remaining is not None:
+                    fault.remaining -= 1
+        return chosen
 
     def transmit(self, reply):
         budget, self.reply_budget = self.reply_budget, None
@@ -687,11 +739,14 @@ def parse_args(argv):
     p.add_argument("--seed", type=int, default=0, help="seed for --split and --unsolicited")
     p.add_argument("--unsolicited", action="store_true",
                    help="put unsolicited result codes between reply lines")
-    p.add_argument("--fail", action="append", default=[], metavar="CMD[:error|:cms[=N]][:COUNT]",
+    p.add_argument("--fail", action="append", default=[],
+                   metavar="CMD[:error|:cms[=N]][:COUNT][:after=K]",
                    help="answer CMD with ERROR or +CMS ERROR (321 unless =N), COUNT times or "
-                        "always")
-    p.add_argument("--silent", action="append", default=[], metavar="CMD",
-                   help="never answer CMD")
+                        "always, after answering the first K normally")
+    p.add_argument("--silent", action="append", default=[], metavar="CMD[:COUNT][:after=K]",
+                   help="do not answer CMD, COUNT times or always, after answering the first K")
+    p.add_argument("--split-at", type=int, default=0, metavar="N",
+                   help="cut each command's output once, after its N-th byte, by a 300 ms pause")
     p.add_argument("--hangup-after-bytes", type=int, metavar="N",
                    help="hang up after N bytes of the first listing's reply")
     p.add_argument("--store-during-listing", action="append", default=[],
@@ -701,6 +756,8 @@ def parse_args(argv):
     args = p.parse_args(argv)
     if args.baud < 0 or args.latency < 0:
         p.error("--baud and --latency cannot be negative")
+    if args.split_at < 0:
+        p.error("--split-at cannot be negative")
     if args.hangup_after_bytes is not None and args.hangup_after_bytes < 0:
         p.error("--hangup-after-bytes cannot be negative")
     return args
@@ -726,7 +783,7 @@ def main(argv=None):
     # the master fail with EIO whenever no client has the terminal open.
     make_raw(slave)
     path = os.ttyname(slave)
-    line = SerialLine(master, args.baud, args.split, random.Random(args.seed))
+    line = SerialLine(master, args.baud, args.split, random.Random(args.seed), args.split_at)
     try:
         modem = Modem(store, line, args, EventLog(args.log))
         if args.link:

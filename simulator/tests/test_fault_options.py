@@ -1,0 +1,98 @@
+"""The simulated modem's options for placing a fault exactly: a count and a number of commands
+answered normally first (--fail, --silent), and one cut at a chosen byte (--split-at).
+
+Run: python3 -m unittest discover -s simulator/tests
+"""
+
+import os
+import select
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+from test_modem_sim import FINAL, SimTestCase  # noqa: E402
+
+
+def read_pieces(sim, quiet=0.6, gap=0.15):
+    """[(seconds since the call, bytes)] until the final result code, or nothing for `quiet`
+    seconds; bytes that follow each other within `gap` are one piece, as one read of a client
+    that waits 200 ms for the next byte would take them."""
+    pieces, out, start = [], b"", time.monotonic()
+    while not FINAL.search(out):
+        if not select.select([sim.fd], [], [], quiet)[0]:
+            break
+        data = os.read(sim.fd, 4096)
+        now = time.monotonic() - start
+        if pieces and now - pieces[-1][0] < gap:
+            pieces[-1] = (now, pieces[-1][1] + data)
+        else:
+            pieces.append((now, data))
+        out += data
+    return pieces
+
+
+class FaultPlacementTests(SimTestCase):
+    def test_fault_takes_only_the_chosen_commands(self):
+        # (options, what the first four AT+CPMS="ME" get: reply kind or None for silence)
+        table = [
+            (["--fail", 'AT+CPMS="ME":error:1:after=2'], ["OK", "OK", "ERROR", "OK"]),
+            (["--fail", 'AT+CPMS="ME":cms:after=1'], ["OK", "+CMS", "+CMS", "+CMS"]),
+            (["--fail", 'AT+CPMS="ME":2'], ["ERROR", "ERROR", "OK", "OK"]),
+            (["--silent", 'AT+CPMS="ME":1:after=1'], ["OK", None, "OK", "OK"]),
+            (["--silent", 'AT+CPMS="ME":2'], [None, None, "OK", "OK"]),
+            (["--silent", 'AT+CPMS="ME"'], [None, None, None, None]),
+            # A silence and a failure on one command: each counts every matching command.
+            (["--silent", 'AT+CPMS="ME":1', "--fail", 'AT+CPMS="ME":1:after=2'],
+             [None, "OK", "ERROR", "OK"]),
+        ]
+        for options, expected in table:
+            with self.subTest(options=options):
+                sim = self.start(*options)
+                got = []
+                for _ in expected:
+                    sim.send('AT+CPMS="ME"')
+                    reply = b"".join(data for _, data in read_pieces(sim, quiet=0.4))
+                    match = FINAL.search(reply)
+                    got.append(match.group(1).decode().split(" ")[0].replace("ERROR:", "")
+                               if match else None)
+                self.assertEqual(got, expected)
+                self.assertTrue(sim.command("AT").endswith(b"\r\nOK\r\n"),
+                                "the modem did not live on after its faults")
+
+    def test_silence_ignores_the_command(self):
+        sim = self.start("--silent", "AT+CMGD=2:1", "--log", "log.jsonl")
+        sim.command('AT+CPMS="ME"')
+        sim.send("AT+CMGD=2")
+        self.assertEqual(read_pieces(sim, quiet=0.3), [])
+        self.assertTrue(sim.command("AT+CMGD=2").endswith(b"\r\nOK\r\n"))
+        deletes = [e for e in sim.log() if e["event"] == "delete"]
+        self.assertEqual([(e["storage"], e["index"]) for e in deletes], [("ME", 2)])
+
+    def test_split_at_cuts_each_output_once_at_that_byte(self):
+        for echo, command, output in (
+                ("off", "AT", b"\r\nOK\r\n"),
+                ("on", "AT+CMGD=1", b"AT+CMGD=1\r\r\nOK\r\n")):
+            for at in range(1, len(output)):
+                with self.subTest(echo=echo, at=at):
+                    sim = self.start("--split-at", str(at), echo=echo)
+                    sim.send(command)
+                    pieces = read_pieces(sim)
+                    self.assertEqual([data for _, data in pieces], [output[:at], output[at:]])
+                    sim.stop()
+
+    def test_split_at_leaves_short_output_whole_and_cuts_listings_too(self):
+        sim = self.start("--split-at", "6")
+        sim.send("AT")
+        self.assertEqual([data for _, data in read_pieces(sim)], [b"\r\nOK\r\n"])
+        sim.command('AT+CPMS="ME"')
+        sim.send("AT+CMGL=4")
+        pieces = read_pieces(sim)
+        self.assertEqual(pieces[0][1], b"\r\n+CMG")
+        self.assertIn(b"+CMGL: 1005,", b"".join(data for _, data in pieces))
+
+
+if __name__ == "__main__":
+    unittest.main()
