@@ -66,7 +66,7 @@ out.Close
 VBS
 
 echo "Private Wine prefix: $WINEPREFIX"
-"$wine" wineboot -i >/dev/null 2>&1
+"$wine" wineboot -i >/dev/null 2>&1 || echo "(wineboot reported a failure)"
 
 bitnesses=("$@")
 [ ${#bitnesses[@]} -gt 0 ] || bitnesses=(32 64)

@@ -130,7 +130,7 @@ run_bitness() {
   local started=$SECONDS
   workdir=$(mktemp -d /tmp/quorlin-wine.XXXXXX)
   export WINEPREFIX=$workdir/prefix
-  "$wine" wineboot -i >/dev/null 2>&1
+  "$wine" wineboot -i >/dev/null 2>&1 || echo "  (wineboot reported a failure; the checks below will tell)"
 
   local regsvr32 cscript
   if [ "$bits" = 32 ]; then
