@@ -8,6 +8,8 @@
 //   com_client_test registered SCOPE        what regsvr32 wrote for "machine" or "user"; for
 //                                           "machine", creation by ProgID works
 //   com_client_test unregistered SCOPE      nothing of it is left; creation by ProgID fails
+//   com_client_test file DLL 32|64          type library and resources of a DLL read as a file
+//                                           (the 32-bit DLL where 32-bit programs cannot run)
 //
 // Each failed check prints what was expected, what came and any HRESULT; the exit code is the
 // number of failed checks (capped at 100).
@@ -249,16 +251,8 @@ class CountingConnection final : public IDispatch {
 // ---------------------------------------------------------------------------------------------
 // Tests that need no modem
 
-void TypeLibraryDeclaresTheInterface() {
-  current_test = "TypeLibraryDeclaresTheInterface";
-  ComPtr<IDispatch> object = CreateByProgId();
-  if (!object) return;
-  UINT count = 0;
-  CHECK_HR(object->GetTypeInfoCount(&count), S_OK);
-  CHECK(count == 1);
-  ComPtr<ITypeInfo> dispatch_info;
-  CHECK_HR(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, dispatch_info.Put()), S_OK);
-  if (!dispatch_info) return;
+// `dispatch_info` is _Quorlin as IDispatch serves it; `system` the platform the library is for.
+void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
   TYPEATTR* attributes = nullptr;
   CHECK_HR(dispatch_info->GetTypeAttr(&attributes), S_OK);
   if (!attributes) return;
@@ -340,6 +334,7 @@ void TypeLibraryDeclaresTheInterface() {
     CHECK(IsEqualGUID(library_attributes->guid, LIBID_AddIn));
     CHECK(library_attributes->wMajorVerNum == 1 && library_attributes->wMinorVerNum == 0);
     CHECK(library_attributes->lcid == 0);
+    CHECK(library_attributes->syskind == system);
     library->ReleaseTLibAttr(library_attributes);
   }
   ComPtr<ITypeInfo> class_info;
@@ -366,6 +361,19 @@ void TypeLibraryDeclaresTheInterface() {
     CHECK(IsEqualIID(attributes->guid, implemented[index]));
     interface_info->ReleaseTypeAttr(attributes);
   }
+}
+
+void TypeLibraryDeclaresTheInterface() {
+  current_test = "TypeLibraryDeclaresTheInterface";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  UINT count = 0;
+  CHECK_HR(object->GetTypeInfoCount(&count), S_OK);
+  CHECK(count == 1);
+  ComPtr<ITypeInfo> dispatch_info;
+  CHECK_HR(object->GetTypeInfo(0, LOCALE_USER_DEFAULT, dispatch_info.Put()), S_OK);
+  if (dispatch_info)
+    CheckTypeLibrary(dispatch_info.Get(), sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
 }
 
 void QueryInterfaceFollowsComIdentity() {
@@ -458,9 +466,7 @@ void DllCanUnloadNowCountsObjectsAndLocks() {
 
 // The version block marks the DLL self-registering; string 100 is the component's name in
 // language 1049; the type library is resource TYPELIB 1.
-void ResourcesDescribeTheServer() {
-  current_test = "ResourcesDescribeTheServer";
-  const std::wstring path = RegisteredServerPath();
+void CheckResources(const std::wstring& path) {
   DWORD ignored = 0;
   std::vector<BYTE> version(::GetFileVersionInfoSizeW(path.c_str(), &ignored));
   CHECK(!version.empty());
@@ -513,6 +519,11 @@ void ResourcesDescribeTheServer() {
   }
   CHECK(::FindResourceW(module, MAKEINTRESOURCEW(1), L"TYPELIB"));
   ::FreeLibrary(module);
+}
+
+void ResourcesDescribeTheServer() {
+  current_test = "ResourcesDescribeTheServer";
+  CheckResources(RegisteredServerPath());
 }
 
 void EveryMemberByName() {
@@ -1115,6 +1126,20 @@ int RunRegistrationSuite(const std::wstring& scope, bool registered) {
   return failures;
 }
 
+// A DLL this process cannot load as code (the other bitness), read as a file: its type
+// library and resources.
+int RunFileSuite(const std::wstring& path, SYSKIND system) {
+  current_test = "TypeLibraryInTheFile";
+  ComPtr<ITypeLib> library;
+  CHECK_HR(::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put()), S_OK);
+  ComPtr<ITypeInfo> dispatch_info;
+  if (library) CHECK_HR(library->GetTypeInfoOfGuid(IID__Quorlin, dispatch_info.Put()), S_OK);
+  if (dispatch_info) CheckTypeLibrary(dispatch_info.Get(), system);
+  current_test = "ResourcesInTheFile";
+  CheckResources(path);
+  return failures;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -1126,13 +1151,15 @@ int wmain(int argc, wchar_t** argv) {
     failed = RunServerSuite();
   } else if (suite == L"modem" && argc > 2) {
     failed = RunModemSuite(argv[2]);
+  } else if (suite == L"file" && argc > 3) {
+    failed = RunFileSuite(argv[2], std::wstring(argv[3]) == L"32" ? SYS_WIN32 : SYS_WIN64);
   } else if ((suite == L"registered" || suite == L"unregistered") && argc > 2 &&
              (std::wstring(argv[2]) == L"machine" || std::wstring(argv[2]) == L"user")) {
     failed = RunRegistrationSuite(argv[2], suite == L"registered");
   } else {
     std::fputs(
         "usage: com_client_test server | modem EXPECTED_DIR | (registered|unregistered) "
-        "(machine|user)\n",
+        "(machine|user) | file DLL 32|64\n",
         stderr);
     failed = 100;
   }
