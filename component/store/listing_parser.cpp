@@ -48,10 +48,11 @@ bool EndsEntry(TextView line) {
          Contains(line, u"ERROR");
 }
 
-// <index> of a header line: the digits before the first comma, after the first space. Nothing
-// when the header has no space or comma, or no index a modem could take back in AT+CMGD.
+// <index> of a header line: the digits before the first comma, after the first space behind
+// "+CMGL:" (text glued before the header cannot lend it an index). Nothing when the header has no
+// space or comma there, or no index a modem could take back in AT+CMGD.
 std::optional<Text> ReadIndex(TextView header) {
-  const auto space = header.find(u' ');
+  const auto space = header.find(u' ', header.find(kHeader));
   if (space == TextView::npos) return std::nullopt;
   const TextView fields = TrimSpaces(header.substr(space));
   const auto comma = fields.find(u',');

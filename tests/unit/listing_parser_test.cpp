@@ -102,6 +102,11 @@ INSTANTIATE_TEST_SUITE_P(
                   Lines({u"Storage: 1", u"+CMGL:3,1,,23", kHello, u"OK"}),
                   {},
                   1},
+        // Found by at_exchange_fuzz: a broken header, a lone LF, then a whole one.
+        QuirkCase{"text glued before the header lends it no index",
+                  Lines({u"Storage: 1", u"MGL: 1,1,,\n+CMGL: 3,1,,23", kHello, u"OK"}),
+                  {Reference(1, u"3")},
+                  1},
         QuirkCase{
             "index that is not a number", Lines({u"Storage: 1", u"+CMGL: x,1,,23", kHello}), {}, 1},
         QuirkCase{

@@ -1,0 +1,332 @@
+"""The fault matrix: `quorlin read --delete` against the simulated modem, one row per fault.
+
+Each row names the fault, the step it hits (ReadAllMsg through `quorlin read`, DeleteMsg through
+`--delete`), the status texts expected on standard error, which messages are shown and which
+may be deleted. Whatever the row, it fails when a message is deleted that was not shown in full:
+every deletion in the simulator's log is decoded and must be a line the front end printed.
+
+Rows are independent, each with its own simulator, and run side by side: the suite takes about as
+long as its slowest row (a hundred deletions, each after the 500 ms pause before AT+CMGD).
+
+    QUORLIN_CLI=build/linux/cli/quorlin python3 tests/integration/test_fault_matrix.py
+    python3 tests/integration/test_fault_matrix.py --markdown   # the table for docs/
+"""
+
+import collections
+import concurrent.futures
+import dataclasses
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+from typing import Optional
+
+ROOT = Path(os.environ.get("QUORLIN_ROOT", Path(__file__).resolve().parents[2]))
+CLI = os.environ.get("QUORLIN_CLI", str(ROOT / "build/linux/cli/quorlin"))
+SIMULATOR = ROOT / "simulator/modem_sim.py"
+sys.path.insert(0, str(ROOT / "simulator"))
+
+import pdu_builder  # noqa: E402
+
+PARALLEL_ROWS = 10
+ROW_TIMEOUT = 150
+
+
+# ---------------------------------------------------------------- stores
+
+def _stored(*messages):
+    """(storage, index, pdu) triples to store-file text, stat 1 (read)."""
+    return "".join(f"{storage} {index} 1 {pdu}\n" for storage, index, pdu in messages)
+
+
+STORES = {
+    # Phone memory 1, 2 and 1003, SIM 1 and 10: 7-bit, UCS2, a status report.
+    "base": _stored(
+        ("ME", 1, pdu_builder.deliver("+79161234567", "Phone memory, message one")),
+        ("ME", 2, pdu_builder.deliver("+79031112233", "Телефон, сообщение два")),
+        ("ME", 1003, pdu_builder.deliver("MegaBank", "Index above 999 in the phone")),
+        ("SM", 1, pdu_builder.deliver("+79998887766", "SIM card, message one")),
+        ("SM", 10, pdu_builder.status_report("+79161234567", mr=42)),
+    ),
+    # One message: every command's reply is short.
+    "one": _stored(("ME", 1, pdu_builder.deliver("+79161234567", "One message only"))),
+    # Four-digit indexes next to the three-digit index they end with.
+    "high": _stored(
+        ("ME", 3, pdu_builder.deliver("+79161234567", "Index three")),
+        ("ME", 1003, pdu_builder.deliver("+79161234567", "Index one thousand and three")),
+        ("SM", 500, pdu_builder.deliver("+79161234567", "Index five hundred")),
+        ("SM", 2500, pdu_builder.deliver("+79161234567", "Index two thousand five hundred")),
+    ),
+    # More than one listing keeps: 104 messages over both memories.
+    "many": "\n".join(pdu_builder.generate_store(104, seed=1)) + "\n",
+}
+ARRIVING = pdu_builder.deliver("+79160000007", "Stored while the listing ran")
+
+
+def parse_store(text):
+    """[(storage, index, pdu)] in listing order: phone memory, then SIM, each by index."""
+    messages = []
+    for line in text.splitlines():
+        if line.strip() and not line.startswith("#"):
+            storage, index, _, pdu = line.split(None, 3)
+            messages.append((storage, int(index), pdu))
+    return sorted(messages, key=lambda m: (("ME", "SM").index(m[0]), m[1]))
+
+
+def hangup_inside_second_message(store):
+    """A byte budget for --hangup-after-bytes that ends the first listing in the middle of its
+    second PDU line."""
+    first, second = [m for m in parse_store(STORES[store]) if m[0] == "ME"][:2]
+    whole = len(f"\r\n+CMGL: {first[1]},1,,{pdu_builder.tpdu_length(first[2])}\r\n{first[2]}\r\n")
+    header = len(f"+CMGL: {second[1]},1,,{pdu_builder.tpdu_length(second[2])}\r\n")
+    return whole + header + len(second[2]) // 2
+
+
+# ---------------------------------------------------------------- the table
+
+@dataclasses.dataclass
+class Row:
+    """One fault. `shown` and `deleted` name messages: "all", "none", "ME", "SM", "ME 2",
+    "first 100", lists of these joined by ", ", or "all but " and such a list."""
+    name: str
+    step: str                  # the operation the fault hits
+    options: list
+    read: str                  # expected "read:" status
+    delete: str                # expected "delete:" status (a report ends with one space)
+    shown: str
+    deleted: str
+    store: str = "base"
+    echo: str = "on"
+
+    @property
+    def exit_code(self):
+        return 0 if self.read == "OK" and "Error" not in self.delete else 1
+
+
+ALL_DELETED = "1-1:OK 1-2:OK 1-1003:OK 2-1:OK 2-10:OK "
+ME_DELETED = "1-1:OK 1-2:OK 1-1003:OK "
+SM_DELETED = "2-1:OK 2-10:OK "
+
+ROWS = [
+    Row("no fault, echo on", "both", [], "OK", ALL_DELETED, "all", "all"),
+    Row("no fault, echo off", "both", [], "OK", ALL_DELETED, "all", "all", echo="off"),
+    # Selecting the phone memory fails at listing and at deleting alike.
+    Row('silence on AT+CPMS="ME"', "ReadAllMsg", ["--silent", 'AT+CPMS="ME"'],
+        "OK", SM_DELETED, "SM", "SM"),
+    Row('ERROR on AT+CPMS="ME"', "ReadAllMsg", ["--fail", 'AT+CPMS="ME"'],
+        "OK", SM_DELETED, "SM", "SM"),
+    Row('+CMS ERROR on AT+CPMS="ME"', "ReadAllMsg", ["--fail", 'AT+CPMS="ME":cms'],
+        "OK", SM_DELETED, "SM", "SM", echo="off"),
+    Row('silence on AT+CPMS="SM"', "ReadAllMsg", ["--silent", 'AT+CPMS="SM"'],
+        "No answer", ME_DELETED, "ME", "ME"),
+    Row('ERROR on AT+CPMS="SM"', "ReadAllMsg", ["--fail", 'AT+CPMS="SM"'],
+        "Error", ME_DELETED, "ME", "ME", echo="off"),
+    Row('+CMS ERROR on AT+CPMS="SM"', "ReadAllMsg", ["--fail", 'AT+CPMS="SM":cms=310'],
+        "Error", ME_DELETED, "ME", "ME"),
+    # The phone memory's listing: 30 silent polls, about 38 s.
+    Row("silence on AT+CMGL=4 (phone memory)", "ReadAllMsg", ["--silent", "AT+CMGL=4:1"],
+        "OK", SM_DELETED, "SM", "SM"),
+    Row("ERROR on AT+CMGL=4 (phone memory)", "ReadAllMsg", ["--fail", "AT+CMGL=4:1"],
+        "OK", SM_DELETED, "SM", "SM"),
+    Row("+CMS ERROR on AT+CMGL=4 (both)", "ReadAllMsg", ["--fail", "AT+CMGL=4:cms"],
+        "Error", "Empty", "none", "none", echo="off"),
+    Row("hang-up inside the second PDU of the listing", "both",
+        ["--hangup-after-bytes", str(hangup_inside_second_message("base"))],
+        "No answer", "1 1:Error ", "ME 1", "none"),
+    Row("silence on AT+CMGD=2", "DeleteMsg", ["--silent", "AT+CMGD=2"],
+        "OK", "1 2:Error 1-1003:OK 2-1:OK 2-10:OK ", "all", "all but ME 2"),
+    Row("ERROR on AT+CMGD=2", "DeleteMsg", ["--fail", "AT+CMGD=2"],
+        "OK", "1 2:Error 1-1003:OK 2-1:OK 2-10:OK ", "all", "all but ME 2", echo="off"),
+    Row("+CMS ERROR on AT+CMGD=1003", "DeleteMsg", ["--fail", "AT+CMGD=1003:cms"],
+        "OK", "1 1003:Error 2-1:OK 2-10:OK ", "all", "all but ME 1003"),
+    # The second selection of a memory is the one before its deletions.
+    Row('silence on AT+CPMS="ME" before deleting', "DeleteMsg",
+        ["--silent", 'AT+CPMS="ME":after=1'], "OK", "1 1003:Error " + SM_DELETED, "all", "SM"),
+    Row('ERROR on AT+CPMS="ME" before deleting', "DeleteMsg",
+        ["--fail", 'AT+CPMS="ME":after=1'], "OK", "1 1003:Error " + SM_DELETED, "all", "SM",
+        echo="off"),
+    Row('+CMS ERROR on AT+CPMS="SM" before deleting', "DeleteMsg",
+        ["--fail", 'AT+CPMS="SM":cms:after=1'], "OK", "2 10:Error ", "all", "ME"),
+] + [
+    Row(f"every reply split after byte {at}", "both", ["--split-at", str(at)],
+        "OK", "1-1:OK ", "all", "all", store="one", echo="off")
+    for at in range(1, len("\r\nOK\r\n"))
+] + [
+    Row("replies in random pieces", "both", ["--split", "--seed", "3"],
+        "OK", ALL_DELETED, "all", "all"),
+    Row("unsolicited lines between reply lines", "both", ["--unsolicited", "--seed", "1"],
+        "OK", ALL_DELETED, "all", "all"),
+    Row("unsolicited lines, echo off", "both", ["--unsolicited", "--seed", "2"],
+        "OK", ALL_DELETED, "all", "all", echo="off"),
+    Row("104 messages: a listing keeps the first 100", "both", [],
+        "OK", "<100 items>", "first 100", "first 100", store="many", echo="off"),
+    Row("indexes above 999 beside the index they end with", "both", [],
+        "OK", "1-3:OK 1-1003:OK 2-500:OK 2-2500:OK ", "all", "all", store="high"),
+    Row("a message stored while the listing runs", "both",
+        ["--store-during-listing", f"ME:7:{ARRIVING}"], "OK", ALL_DELETED, "all", "all"),
+]
+
+
+def named_messages(spec, messages):
+    """The (storage, index) pairs a `shown` or `deleted` text names, in listing order."""
+    keys = [(storage, index) for storage, index, _ in messages]
+    if spec == "all":
+        return keys
+    if spec == "none":
+        return []
+    if spec.startswith("first "):
+        return keys[:int(spec.split()[1])]
+    invert = spec.startswith("all but ")
+    named = set()
+    for item in spec.removeprefix("all but ").split(", "):
+        storage, _, index = item.partition(" ")
+        named |= {k for k in keys if k[0] == storage and (not index or k[1] == int(index))}
+    return [k for k in keys if (k in named) != invert]
+
+
+# ---------------------------------------------------------------- one run
+
+@dataclasses.dataclass
+class Outcome:
+    statuses: dict
+    printed: list
+    exit_code: int
+    deletions: list            # (storage, index, pdu) from the simulator's log
+    stored_during: list
+    seconds: float
+    error: Optional[str] = None
+
+
+def run_row(row):
+    with tempfile.TemporaryDirectory(prefix="quorlin-matrix-") as work:
+        store_path = os.path.join(work, "store.txt")
+        log_path = os.path.join(work, "log.jsonl")
+        Path(store_path).write_text(STORES[row.store], encoding="utf-8")
+        sim = subprocess.Popen(
+            [sys.executable, str(SIMULATOR), "--store", store_path, "--log", log_path,
+             "--echo", row.echo, *row.options],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            tty = sim.stdout.readline().strip()
+            if not tty:
+                return Outcome({}, [], -1, [], [], 0, "simulator: " + sim.stderr.read())
+            started = time.monotonic()
+            cli = subprocess.run([CLI, "read", "--device", tty, "--delete"],
+                                 capture_output=True, timeout=ROW_TIMEOUT)
+            seconds = time.monotonic() - started
+        finally:
+            if sim.poll() is None:
+                sim.terminate()
+            sim.wait(timeout=10)
+            sim.stdout.close()
+            sim.stderr.close()
+        events = [json.loads(line) for line in Path(log_path).read_text().splitlines()]
+        statuses = {}
+        for line in cli.stderr.decode("utf-8", "replace").split("\n"):
+            match = re.fullmatch(r"(open|read|delete|close): (.*)", line.split("\r")[-1])
+            if match:
+                statuses[match.group(1)] = match.group(2)
+        printed = cli.stdout.decode("utf-8", "replace").split("\n")
+        return Outcome(
+            statuses, [line for line in printed if line], cli.returncode,
+            [(e["storage"], e["index"], e["pdu"]) for e in events if e["event"] == "delete"],
+            [(e["storage"], e["index"]) for e in events if e["event"] == "stored"], seconds)
+
+
+def decoded_lines(pdus):
+    out = subprocess.run([CLI, "decode", *pdus], capture_output=True, check=True)
+    lines = out.stdout.decode("utf-8").split("\n")[:-1]
+    assert len(lines) == len(pdus), "a message text with a line break in it"
+    return lines
+
+
+# ---------------------------------------------------------------- the suite
+
+class FaultMatrix(unittest.TestCase):
+    outcomes = {}
+    decoded = {}
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.access(CLI, os.X_OK):
+            raise unittest.SkipTest(f"no quorlin binary at {CLI} (set QUORLIN_CLI)")
+        for name, text in STORES.items():
+            messages = parse_store(text)
+            cls.decoded[name] = dict(zip([(s, i) for s, i, _ in messages],
+                                         decoded_lines([p for _, _, p in messages])))
+        cls.decoded_arriving = decoded_lines([ARRIVING])[0]
+        with concurrent.futures.ThreadPoolExecutor(PARALLEL_ROWS) as pool:
+            # The slow rows first (a hundred deletions, silences), so none waits for a worker.
+            slowest_first = sorted(ROWS, key=lambda r: (r.store != "many", "--silent" not in r.options))
+            futures = {row.name: pool.submit(run_row, row) for row in slowest_first}
+            cls.outcomes = {name: future.result() for name, future in futures.items()}
+        for row in ROWS:
+            print(f"{cls.outcomes[row.name].seconds:6.1f} s  {row.name}", file=sys.stderr)
+
+    def test_rows(self):
+        for row in ROWS:
+            with self.subTest(row.name):
+                self.check_row(row, self.outcomes[row.name])
+
+    def check_row(self, row, outcome):
+        self.assertIsNone(outcome.error)
+        messages = parse_store(STORES[row.store])
+        decoded = self.decoded[row.store]
+        self.assertEqual(len(set(decoded.values())), len(decoded), "store lines are not distinct")
+
+        # What was shown: every printed line is a whole message of the store.
+        shown = collections.Counter(outcome.printed)
+        if outcome.printed == ["Empty"]:
+            shown = collections.Counter()
+        for line in shown:
+            self.assertIn(line, decoded.values(), "printed a line that is no whole message")
+        shown_keys = [key for key, line in decoded.items() if line in shown]
+        self.assertEqual(shown_keys, named_messages(row.shown, messages))
+        self.assertNotIn(self.decoded_arriving, shown, "the message stored meanwhile was shown")
+
+        # What was deleted: only messages shown in full, and exactly those the row allows.
+        for storage, index, pdu in outcome.deletions:
+            self.assertIn(decoded_lines([pdu])[0], shown,
+                          f"deleted {storage} {index}, which was not shown in full")
+        self.assertEqual([(s, i) for s, i, _ in outcome.deletions],
+                         named_messages(row.deleted, messages))
+
+        self.assertEqual(outcome.statuses.get("open"), "OK")
+        self.assertEqual(outcome.statuses.get("read"), row.read)
+        if row.delete == "<100 items>":
+            items = re.findall(r"([12])-(\d+):OK ", outcome.statuses.get("delete", ""))
+            self.assertEqual(len(items), 100)
+            self.assertEqual("".join(f"{s}-{i}:OK " for s, i in items),
+                             outcome.statuses.get("delete"))
+        else:
+            self.assertEqual(outcome.statuses.get("delete"), row.delete)
+        self.assertEqual(outcome.statuses.get("close"), "OK")
+        self.assertEqual(outcome.exit_code, row.exit_code)
+
+
+def markdown():
+    """The table for docs/fault-matrix.md."""
+    lines = ["| Fault | Step hit | Simulator options | Echo | `read:` | `delete:` | Shown "
+             "| May be deleted |",
+             "|---|---|---|---|---|---|---|---|"]
+    for row in ROWS:
+        options = " ".join(o if not o.startswith(("0", "ME:7:")) else o[:5] + "…"
+                           for o in row.options) or "–"
+        options = options.replace("|", "\\|")
+        store = "" if row.store == "base" else f" (store `{row.store}`)"
+        delete = row.delete.replace(" ", "␠") if row.delete.endswith(" ") else row.delete
+        lines.append(f"| {row.name}{store} | {row.step} | `{options}` | {row.echo} "
+                     f"| {row.read} | `{delete}` | {row.shown} | {row.deleted} |")
+    return "\n".join(lines)
+
+
+if __name__ == "__main__":
+    if sys.argv[1:] == ["--markdown"]:
+        print(markdown())
+    else:
+        unittest.main()
