@@ -315,13 +315,12 @@ def markdown():
              "| May be deleted |",
              "|---|---|---|---|---|---|---|---|"]
     for row in ROWS:
-        options = " ".join(o if not o.startswith(("0", "ME:7:")) else o[:5] + "…"
-                           for o in row.options) or "–"
-        options = options.replace("|", "\\|")
+        options = " ".join(o if len(o) < 40 else o[:12] + "…" for o in row.options)
+        options = f"`{options}`".replace("|", "\\|") if options else "–"
         store = "" if row.store == "base" else f" (store `{row.store}`)"
-        delete = row.delete.replace(" ", "␠") if row.delete.endswith(" ") else row.delete
-        lines.append(f"| {row.name}{store} | {row.step} | `{options}` | {row.echo} "
-                     f"| {row.read} | `{delete}` | {row.shown} | {row.deleted} |")
+        delete = "100 items `s-i:OK`" if row.delete == "<100 items>" else f"`{row.delete.rstrip()}`"
+        lines.append(f"| {row.name}{store} | {row.step} | {options} | {row.echo} "
+                     f"| {row.read} | {delete} | {row.shown} | {row.deleted} |")
     return "\n".join(lines)
 
 
