@@ -506,6 +506,13 @@ class Modem:
             return info_reply("+CFUN: (0,1,4),(0-1)")
         raise CommandError()
 
+    def cmd_chup(self, kind, args):
+        """Hang up a call: there is never one, so there is nothing to do. Clients such as
+        gammu probe for it with AT+CHUP=? while they find out what the phone can do."""
+        if kind in ("exec", "test"):
+            return info_reply()
+        raise CommandError()
+
     def cmd_cpin(self, kind, args):
         if kind == "read":
             return info_reply("+CPIN: READY")

@@ -94,5 +94,23 @@ class FaultPlacementTests(SimTestCase):
         self.assertIn(b"+CMGL: 1005,", b"".join(data for _, data in pieces))
 
 
+class PeerClientTests(SimTestCase):
+    def test_what_gammu_asks_while_it_finds_out_the_phone(self):
+        sim = self.start()
+        # (command, a line the reply must hold, or None when only the final result counts)
+        table = [("AT+CHUP=?", None, b"OK"), ("AT+CHUP", None, b"OK"),
+                 ("AT+CMEE=1", None, b"OK"), ("AT+CSCS=?", b'+CSCS: ("IRA","GSM","UCS2")', b"OK"),
+                 ("AT+CGMI", b"QSIM", b"OK"), ("AT+CPMS=?", b'+CPMS: ("ME","SM")', b"OK"),
+                 ("AT+CFUN=1", None, b"OK"),
+                 # Vendor commands a generic phone does not know.
+                 ("AT+MODE=2", None, b"ERROR"), ("AT$TSSPCSW=?", None, b"ERROR")]
+        for command, line, final in table:
+            with self.subTest(command=command):
+                reply = sim.command(command)
+                self.assertEqual(FINAL.search(reply).group(1), final)
+                if line:
+                    self.assertIn(line, reply)
+
+
 if __name__ == "__main__":
     unittest.main()
