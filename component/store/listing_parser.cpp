@@ -48,13 +48,13 @@ bool EndsEntry(TextView line) {
          Contains(line, u"ERROR");
 }
 
-// <index> of a header line: the digits before the first comma, after the first space behind
-// "+CMGL:" (text glued before the header cannot lend it an index). Nothing when the header has no
-// space or comma there, or no index a modem could take back in AT+CMGD.
+// <index> of a header line: the digits between "+CMGL: " and the first comma. Nothing when no
+// space follows the colon (a garbled header, whose later fields must not lend it an index, as
+// the 5 of +CMGL:7,, 5,23) or there is no comma, or when the index is none a modem could take
+// back in AT+CMGD.
 std::optional<Text> ReadIndex(TextView header) {
-  const auto space = header.find(u' ', header.find(kHeader));
-  if (space == TextView::npos) return std::nullopt;
-  const TextView fields = TrimSpaces(header.substr(space));
+  const TextView fields = header.substr(header.find(kHeader) + kHeader.size());
+  if (!fields.starts_with(u' ')) return std::nullopt;
   const auto comma = fields.find(u',');
   if (comma == TextView::npos) return std::nullopt;
   TextView index = TrimSpaces(fields.substr(0, comma));

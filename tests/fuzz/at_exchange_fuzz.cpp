@@ -255,13 +255,17 @@ class Modem {
     }
   }
 
+  // CR and LF as \r and \n, other bytes outside printable ASCII as \xHH.
   static std::string Escaped(std::string_view bytes) {
     std::string text;
     for (char c : bytes) {
-      if (c == '\r') {
-        text += "\\r";
-      } else if (c == '\n') {
-        text += "\\n";
+      const auto byte = static_cast<unsigned char>(c);
+      char escaped[8];
+      if (c == '\r' || c == '\n') {
+        text += c == '\r' ? "\\r" : "\\n";
+      } else if (byte < 0x20 || byte > 0x7E) {
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        text += escaped;
       } else {
         text += c;
       }

@@ -107,6 +107,11 @@ INSTANTIATE_TEST_SUITE_P(
                   Lines({u"Storage: 1", u"MGL: 1,1,,\n+CMGL: 3,1,,23", kHello, u"OK"}),
                   {Reference(1, u"3")},
                   1},
+        // Found by at_exchange_fuzz: the index must not come from a later field.
+        QuirkCase{"header without a space takes no index from a later field",
+                  Lines({u"Storage: 1", u"+CMGL:7,, 5,23", kHello, u"OK"}),
+                  {},
+                  1},
         QuirkCase{
             "index that is not a number", Lines({u"Storage: 1", u"+CMGL: x,1,,23", kHello}), {}, 1},
         QuirkCase{
