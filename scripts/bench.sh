@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Every benchmark, each figure printed as a ratio measured in the same run: decoding against
+# libGammu, reading a full store from the simulated modem against the line time and gammu, an
+# exchange with a modem that answers after 300 ms, peak memory. Writes docs/benchmarks.md and
+# docs/read-time.png. Not part of the tests; takes a few minutes.
+#   scripts/bench.sh [--quick]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh native
+want=(libgammu-dev gammu gnuplot-nox time pkg-config)
+missing=()
+for pkg in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  echo "bench: installing ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -q >/dev/null
+  "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >/dev/null
+fi
+
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORLIN_BENCH=ON \
+  -DQUORLIN_TESTS=OFF >/dev/null
+cmake --build build/bench -j"$(nproc)"
+
+python3 bench/run_benchmarks.py --build build/bench --docs docs "$@"
