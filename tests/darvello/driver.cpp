@@ -41,6 +41,8 @@ constexpr const wchar_t* kCommands[] = {kOpen, kCheck, kRead, kShow, kDelete, kC
 // Guards against a hang, not a measure of speed: a read of both storages polls for well under
 // a minute even against a slow modem.
 constexpr DWORD kPatience = 150000;
+// A dismissed box closes at once; this only bounds how long a broken run takes to report it.
+constexpr DWORD kDismissPatience = 20000;
 constexpr DWORD kPoll = 25;
 
 // Ends the scenario: what was logged so far shows where it stopped.
@@ -119,7 +121,7 @@ class Driver {
     ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(box.window, IDOK)));
     for (DWORD waited = 0; ::IsWindow(box.window); waited += kPoll) {
-      if (waited >= kPatience) throw Stop{L"the message box stayed"};
+      if (waited >= kDismissPatience) throw Stop{L"the message box stayed"};
       ::Sleep(kPoll);
     }
   }
@@ -196,13 +198,15 @@ class Driver {
   }
 
   // While Command3's call runs: the commands are locked, and a click on "show" starts nothing.
-  // The click is sent, not posted, so it has been handled when SendMessage returns.
+  // The click goes without waiting for its outcome; the message sent after it returns once the
+  // click has been handled, or once a box that the click opened by mistake runs its own loop.
   void ClickDuringCall() {
     LogCommandState(L"during the call");
     Log(std::wstring(L"click during the call ") + kShow);
+    const HWND show = Control(L"Button", kShow);
+    ::SendNotifyMessageW(show, BM_CLICK, 0, 0);
     DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(Control(L"Button", kShow), BM_CLICK, 0, 0, SMTO_NORMAL, kPatience,
-                          &ignored);
+    ::SendMessageTimeoutW(show, WM_NULL, 0, 0, SMTO_NORMAL, kPatience, &ignored);
   }
 
   // Waits until a click has locked the commands (they stay locked until its box is dismissed).
@@ -220,11 +224,8 @@ class Driver {
   void LogLayout() const {
     RECT client{};
     ::GetClientRect(main_, &client);
-    const bool big_icon = ::GetClassLongPtrW(main_, GCLP_HICON) != 0;
-    const bool small_icon = ::GetClassLongPtrW(main_, GCLP_HICONSM) != 0;
     Log(L"window \"" + WindowText(main_) + L"\" client " + std::to_wstring(client.right) + L"x" +
-        std::to_wstring(client.bottom) + L", icons " + (big_icon ? L"32" : L"-") + L" " +
-        (small_icon ? L"16" : L"-"));
+        std::to_wstring(client.bottom));
     for (HWND child = ::GetWindow(main_, GW_CHILD); child;
          child = ::GetWindow(child, GW_HWNDNEXT)) {
       RECT r{};
@@ -304,6 +305,39 @@ class Driver {
   HWND main_ = nullptr;
 };
 
+struct ModuleTraits {
+  using Type = HMODULE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type module) noexcept { ::FreeLibrary(module); }
+};
+using UniqueModule = darvello::UniqueResource<ModuleTraits>;
+
+// The program's icon as its resources hold it, one line per picture. The icon directory is
+// packed: three WORDs, then 14 bytes per picture.
+void LogIconResource(const Driver& driver, const std::wstring& program) {
+  const UniqueModule module(::LoadLibraryExW(
+      program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  const HRSRC group =
+      module ? ::FindResourceW(module.Get(), MAKEINTRESOURCEW(1), RT_GROUP_ICON) : nullptr;
+  const HGLOBAL loaded = group ? ::LoadResource(module.Get(), group) : nullptr;
+  const auto* bytes = static_cast<const BYTE*>(loaded ? ::LockResource(loaded) : nullptr);
+  const DWORD size = group ? ::SizeofResource(module.Get(), group) : 0;
+  if (!bytes || size < 6) {
+    driver.Log(L"no icon resource");
+    return;
+  }
+  const auto word = [bytes](DWORD at) {
+    return static_cast<unsigned>(bytes[at] | bytes[at + 1] << 8);
+  };
+  const unsigned count = word(4);
+  for (unsigned i = 0; i < count && 6 + (i + 1) * 14 <= size; ++i) {
+    const BYTE* entry = bytes + 6 + i * 14;
+    driver.Log(L"icon " + std::to_wstring(entry[0]) + L"x" + std::to_wstring(entry[1]) + L", " +
+               std::to_wstring(entry[2]) + L" colours, " + std::to_wstring(word(6 + i * 14 + 6)) +
+               L" bits per pixel");
+  }
+}
+
 // Darvello's own behaviour, with the stand-in recording what reaches the component.
 void StubScenario(Driver& driver, const std::wstring& program,
                   const std::optional<std::wstring>& screenshot) {
@@ -315,6 +349,7 @@ void StubScenario(Driver& driver, const std::wstring& program,
   driver.ExpectBox();
   driver.WaitForMainWindow();
   driver.LogLayout();
+  LogIconResource(driver, program);
   if (screenshot) driver.PauseForScreenshot(*screenshot);
 
   // Refused before the component is called.

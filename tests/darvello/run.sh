@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# Darvello under Wine and Xvfb, for each built bitness:
+#   stub          Darvello against a stand-in component that records what reaches it
+#   stub-close    the same, closing the window while a call runs
+#   unregistered  no component registered: only the creation failure, no window
+#   round         Darvello against Quorlin.dll and the simulated modem on a COM port
+# The driver (driver.cpp) plays the user inside Wine and logs every message box; each log is
+# compared with expected/<scenario>.log. Exits non-zero on any difference.
+#
+# Settings (environment):
+#   DARVELLO_BUILDS      build trees to test (default: build/mingw32 build/mingw64)
+#   DARVELLO_SCENARIOS   scenarios to run (default: stub stub-close unregistered round)
+#   DARVELLO_COM         COM port number of the simulated modem (default: 3)
+#   DARVELLO_SCREENSHOT  where to save a PNG of the window, e.g. docs/darvello.png (default: none)
+#   DARVELLO_REQUIRE_32  1: fail instead of skipping when 32-bit Wine programs cannot run here
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+builds=${DARVELLO_BUILDS:-"$root/build/mingw32 $root/build/mingw64"}
+scenarios=${DARVELLO_SCENARIOS:-"stub stub-close unregistered round"}
+com=${DARVELLO_COM:-3}
+screenshot=${DARVELLO_SCREENSHOT:-}
+[ -n "$screenshot" ] && screenshot=$(realpath -m "$screenshot")
+
+work=$(mktemp -d /tmp/darvello-test.XXXXXX)
+xvfb_pid=
+sim_pid=
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+# English messages and a full stop as the decimal point, whatever the caller's locale.
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
+
+# Debian's `wine` starts the 32-bit loader whenever it is installed, even where the kernel
+# cannot run it; 64-bit programs go straight to wine64.
+wine32=$(command -v wine || true)
+wine64=$(command -v wine64 || true)
+[ -z "$wine64" ] && [ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+
+cleanup() {
+  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  [ -d "$WINEPREFIX" ] && "$wineserver" -k >/dev/null 2>&1
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+say() { printf 'darvello: %s\n' "$*"; }
+
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+start_display() {
+  local n
+  for n in $(seq 90 189); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return; }
+      kill -0 "$xvfb_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=
+  done
+  say "no free X display"; exit 1
+}
+
+# regsvr <bits> <dll> [/u]
+regsvr() {
+  local bits=$1 dll=$2 status=0; shift 2
+  if [ "$bits" = 32 ]; then
+    "$wine32" 'C:\windows\syswow64\regsvr32.exe' /s "$@" "$(winpath "$dll")" || status=$?
+  else
+    "$wine64" regsvr32 /s "$@" "$(winpath "$dll")" || status=$?
+  fi
+  [ "$status" -eq 0 ] || { say "regsvr32 $* $dll failed ($status)"; exit 1; }
+}
+
+# drive <bits> <build> <scenario> <log> [driver options]
+drive() {
+  local bits=$1 build=$2 scenario=$3 log=$4; shift 4
+  local wine=$wine64
+  [ "$bits" = 32 ] && wine=$wine32
+  "$wine" "$build/tests/darvello/darvello_driver.exe" "$scenario" \
+    "$(winpath "$build/testapp/Darvello.exe")" "$(winpath "$log")" "$@" || true
+}
+
+take_screenshot() {
+  local prefix=$1 geometry
+  while [ ! -s "$prefix.ready" ]; do
+    [ -e "$prefix.stop" ] && return
+    sleep 0.1
+  done
+  geometry=$(tr -d '\r\n' <"$prefix.ready")
+  mkdir -p "$(dirname "$screenshot")"
+  import -window root -crop "$geometry" +repage "$screenshot"
+  say "screenshot of the window saved as $screenshot"
+  touch "$prefix.done"
+}
+
+start_modem() {
+  local link="$work/modem"
+  python3 "$root/simulator/modem_sim.py" --store "$root/simulator/samples/demo-store.txt" \
+    --link "$link" --log "$work/modem.log" >"$work/modem.out" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
+  [ -e "$link" ] || { say "the simulated modem did not start"; cat "$work/modem.out"; exit 1; }
+  ln -sfn "$(readlink -f "$link")" "$WINEPREFIX/dosdevices/com$com"
+}
+
+stop_modem() {
+  kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+  rm -f "$WINEPREFIX/dosdevices/com$com"
+}
+
+failures=0
+compare() {
+  local label=$1 expected=$2 actual=$3
+  if python3 "$here/compare_log.py" "$expected" "$actual"; then
+    say "$label: as expected"
+  else
+    say "$label: differs from $(basename "$expected") (above)"
+    failures=$((failures + 1))
+  fi
+}
+
+run_bitness() {
+  local bits=$1 build=$2 scenario log
+  for scenario in $scenarios; do
+    log="$work/$bits-$scenario.log"
+    case $scenario in
+      stub | stub-close)
+        regsvr "$bits" "$build/tests/darvello/darvello_stub.dll"
+        if [ "$scenario" = stub ] && [ -n "$screenshot" ] && [ ! -e "$work/shot.done" ]; then
+          take_screenshot "$work/shot" &
+          local shooter=$!
+          drive "$bits" "$build" stub "$log" --screenshot "$(winpath "$work/shot")"
+          touch "$work/shot.stop"
+          wait "$shooter"
+        else
+          drive "$bits" "$build" "$scenario" "$log"
+        fi
+        regsvr "$bits" "$build/tests/darvello/darvello_stub.dll" /u
+        ;;
+      unregistered)
+        drive "$bits" "$build" unregistered "$log"
+        ;;
+      round)
+        local dll="$build/component/automation/Quorlin.dll"
+        [ -f "$dll" ] || { say "$bits-bit: $dll is missing"; failures=$((failures + 1)); continue; }
+        start_modem
+        regsvr "$bits" "$dll"
+        drive "$bits" "$build" round "$log" --port "$com"
+        regsvr "$bits" "$dll" /u
+        stop_modem
+        ;;
+      *)
+        say "unknown scenario $scenario"; exit 2 ;;
+    esac
+    compare "$bits-bit $scenario" "$here/expected/$scenario.log" "$log"
+  done
+}
+
+# 32 or 64, from the machine field of a program's PE header.
+pe_bits() {
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+  [ "$machine" = 8664 ] && echo 64 || echo 32
+}
+
+# The 32-bit Wine loader needs a kernel that runs 32-bit programs; the driver without arguments
+# prints its usage and ends with 2.
+runs_32_bit() {
+  local status=0
+  [ -n "$wine32" ] || return 1
+  "$wine32" "$1/tests/darvello/darvello_driver.exe" >/dev/null 2>&1 || status=$?
+  [ "$status" -eq 2 ]
+}
+
+start_display
+say "new Wine prefix $WINEPREFIX"
+# One server for the whole run: each program starts faster when it is already there.
+mkdir -p "$WINEPREFIX"
+"$wineserver" -p >"$work/wineserver.log" 2>&1
+# No Mono or Gecko installers: Darvello needs neither.
+WINEDLLOVERRIDES="mscoree,mshtml=" "$wine64" wineboot -i >/dev/null 2>&1
+# Without a window manager Wine draws the window frames itself, as the screenshot shows them.
+"$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+# Ports that Wine maps to the machine's own serial devices by itself are not ours.
+find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -delete
+
+tested=0
+for build in $builds; do
+  if [ ! -f "$build/testapp/Darvello.exe" ]; then
+    say "no Darvello.exe in $build"; failures=$((failures + 1)); continue
+  fi
+  bits=$(pe_bits "$build/testapp/Darvello.exe")
+  if [ "$bits" = 32 ] && ! runs_32_bit "$build"; then
+    if [ "${DARVELLO_REQUIRE_32:-0}" = 1 ]; then
+      say "32-bit Wine programs cannot run here"; failures=$((failures + 1))
+    else
+      say "SKIPPED 32-bit: Wine cannot run 32-bit programs on this machine"
+    fi
+    continue
+  fi
+  say "$bits-bit build in $build"
+  run_bitness "$bits" "$build"
+  tested=$((tested + 1))
+done
+
+if [ "$failures" -ne 0 ]; then
+  say "$failures check(s) failed"
+  exit 1
+fi
+[ "$tested" -gt 0 ] || { say "nothing was tested"; exit 1; }
+say "all checks passed"
