@@ -214,7 +214,8 @@ bool Form1::Load() {
     ::MessageBoxW(nullptr, text.c_str(), kErrorTitle, MB_OK | MB_ICONERROR);
     return false;
   } catch (const AutomationError& failure) {
-    // The window still opens, without a component; each call then reports the missing object.
+    // The window still opens, with the component if it was created; without one, each call
+    // reports the missing object.
     ::MessageBoxW(nullptr, failure.description.c_str(), kErrorTitle, MB_OK | MB_ICONERROR);
   }
   return true;
@@ -345,7 +346,7 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 template <typename Handler>
-void Form1::RunHandler(Handler&& handler) {
+bool Form1::RunHandler(Handler&& handler) {
   std::optional<AutomationError> failure;
   {
     ControlLock lock(*this);
@@ -362,10 +363,13 @@ void Form1::RunHandler(Handler&& handler) {
   }
   if (failure) {
     EndWithError(failure->code, failure->description);
-  } else if (close_pending_) {
+    return false;
+  }
+  if (close_pending_) {
     close_pending_ = false;
     ::PostMessageW(window_, WM_CLOSE, 0, 0);
   }
+  return true;
 }
 
 void Form1::OnControl(int id) {
@@ -406,10 +410,7 @@ void Form1::OnClose() {
     close_pending_ = true;
     return;
   }
-  RunHandler([this] {
-    add_in_.Call(L"ClosePort");
-    ::DestroyWindow(window_);
-  });
+  if (RunHandler([this] { add_in_.Call(L"ClosePort"); })) ::DestroyWindow(window_);
 }
 
 void Form1::EndWithError(HRESULT code, const std::wstring& description) {
@@ -469,9 +470,8 @@ void Form1::ShowError() {
   Say(add_in_.GetText(L"Error"));
 }
 
-void Form1::Say(std::wstring_view text) {
-  const std::wstring terminated(text);
-  ::MessageBoxW(window_, terminated.c_str(), kAppTitle, MB_OK);
+void Form1::Say(const std::wstring& text) {
+  ::MessageBoxW(window_, text.c_str(), kAppTitle, MB_OK);
 }
 
 void Form1::EnableCommands(bool enable) {

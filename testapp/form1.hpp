@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <string>
-#include <string_view>
 
 #include "handles.hpp"
 #include "late_bound.hpp"
@@ -35,10 +34,10 @@ class Form1 {
   void CreateControls();
   void CreateFonts(int dpi);
 
-  // Runs one event handler with the buttons and the link disabled; a failure of a component call
-  // ends the program.
+  // Runs one event handler with the buttons and the link disabled. A failure of a component call
+  // ends the program; the result is false then.
   template <typename Handler>
-  void RunHandler(Handler&& handler);
+  bool RunHandler(Handler&& handler);
   void OnControl(int id);
   void OnClose();
   void EndWithError(HRESULT code, const std::wstring& description);
@@ -50,7 +49,7 @@ class Form1 {
   void ShowInfo();
   void ShowError();
 
-  void Say(std::wstring_view text);
+  void Say(const std::wstring& text);
   void EnableCommands(bool enable);
   std::wstring TextOf(int id) const;
 

@@ -172,12 +172,28 @@ pe_bits() {
   [ "$machine" = 8664 ] && echo 64 || echo 32
 }
 
-# The 32-bit Wine loader needs a kernel that runs 32-bit programs; the driver without arguments
-# prints its usage and ends with 2.
+# The 32-bit Wine loader needs a kernel that runs 32-bit programs. Where only qemu-user runs them
+# (binfmt_misc), Wine starts, but far too slowly for this test: the probe's process shows that
+# by running qemu instead of the loader. Otherwise the driver without arguments prints its usage
+# and ends with 2.
+emulated_32=0
 runs_32_bit() {
-  local status=0
+  local status=0 pid exe
   [ -n "$wine32" ] || return 1
-  "$wine32" "$1/tests/darvello/darvello_driver.exe" >/dev/null 2>&1 || status=$?
+  "$wine32" "$1/tests/darvello/darvello_driver.exe" >/dev/null 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null || true)
+    case $exe in
+      '' | */sh | */dash | */bash) sleep 0.02 ;;
+      *qemu*)
+        kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true
+        emulated_32=1
+        return 1 ;;
+      *) break ;;
+    esac
+  done
+  wait "$pid" || status=$?
   [ "$status" -eq 2 ]
 }
 
@@ -202,6 +218,8 @@ for build in $builds; do
   if [ "$bits" = 32 ] && ! runs_32_bit "$build"; then
     if [ "${DARVELLO_REQUIRE_32:-0}" = 1 ]; then
       say "32-bit Wine programs cannot run here"; failures=$((failures + 1))
+    elif [ "$emulated_32" = 1 ]; then
+      say "SKIPPED 32-bit: 32-bit programs run here only under qemu emulation, too slowly"
     else
       say "SKIPPED 32-bit: Wine cannot run 32-bit programs on this machine"
     fi
@@ -217,4 +235,4 @@ if [ "$failures" -ne 0 ]; then
   exit 1
 fi
 [ "$tested" -gt 0 ] || { say "nothing was tested"; exit 1; }
-say "all checks passed"
+say "all checks passed in ${SECONDS}s"
