@@ -352,14 +352,24 @@ void StubScenario(Driver& driver, const std::wstring& program,
   LogIconResource(driver, program);
   if (screenshot) driver.PauseForScreenshot(*screenshot);
 
-  // Refused before the component is called.
   struct Entry {
     const wchar_t* port;
     const wchar_t* speed;
   };
   constexpr Entry kEntries[] = {
-      {L"", L"19200"},        {L"0", L"19200"},   {L"abc", L"19200"},      {L"3", L""},
-      {L"3", L"x19200"},      {L" 3 ", L"19200"}, {L"007", L"9600.5baud"}, {L"-1", L"+115200"},
+      // Refused: the number read is 0.
+      {L"", L"19200"},
+      {L"0", L"19200"},
+      {L"-0", L"19200"},
+      {L"abc", L"19200"},
+      {L"3", L""},
+      {L"3", L"."},
+      {L"3", L"x19200"},
+      // Passed on as the number read from the start of the text.
+      {L" 3 ", L"19200"},
+      {L"007", L"9600.5baud"},
+      {L"1.2.3", L"-4800"},
+      {L"-1", L"+115200"},
       {L"2abc", L"\t 19200"},
   };
   for (const Entry& entry : kEntries) {
