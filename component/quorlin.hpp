@@ -57,6 +57,9 @@ class Quorlin {
   Text listing_text_;
   Text sms_text_;
   std::optional<MessageReferences> listed_messages_;
+  // Counts the commands that may change the modem's message memory (selections, resets), so that
+  // DeleteMsg notices one made by the host from a yield.
+  unsigned memory_changes_ = 0;
   // Held exactly while the port is open; the exchange reads this slot afresh on every access.
   std::unique_ptr<SerialPort> port_;
   AtExchange exchange_{port_, platform_.clock, status_text_};

@@ -30,17 +30,20 @@ void Quorlin::DeleteMsg() {
   Text report;
   Text current_storage;
   bool storage_selected = false;
+  unsigned selected_at = 0;  // memory_changes_ right after our own selection
+  auto select = [&](const Text& storage) {
+    current_storage = storage;
+    SelectStorage(storage == u"1" ? 1 : 2);
+    storage_selected = status_text_ == u"OK";
+    selected_at = memory_changes_;
+  };
   // Slots are reached through the member on every turn: the host may list anew while the
   // exchange yields to it.
   for (std::size_t slot = 0; slot < listed_messages_->size(); ++slot) {
     const Text reference = (*listed_messages_)[slot];
     if (reference.empty()) continue;
     const StoredAt message = ReadReference(reference);
-    if (message.storage != current_storage) {
-      current_storage = message.storage;
-      SelectStorage(message.storage == u"1" ? 1 : 2);
-      storage_selected = status_text_ == u"OK";
-    }
+    if (message.storage != current_storage) select(message.storage);
     // Without the right memory selected, AT+CMGD would delete whatever the other memory holds at
     // that index: a message nobody was shown. A failure item replaces the report so far.
     const Text failure = message.storage + u" " + message.index + u":Error ";
@@ -51,6 +54,14 @@ void Quorlin::DeleteMsg() {
     platform_.clock.YieldToHost();
     // A pause before every delete, the first included, lets a slow phone finish what came before.
     platform_.clock.Sleep(std::chrono::milliseconds(500));
+    // The host may have chosen another memory (or reset the phone) from a yield: choose ours again.
+    if (memory_changes_ != selected_at) {
+      select(message.storage);
+      if (!storage_selected) {
+        report = failure;
+        continue;
+      }
+    }
     exchange_.SendCommand(u"AT+CMGD=" + message.index, u"OK", 10);
     if (status_text_ == u"OK") {
       Text& still_listed = (*listed_messages_)[slot];

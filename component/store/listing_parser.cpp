@@ -14,6 +14,8 @@ namespace {
 constexpr std::size_t kSlots = 100;
 constexpr TextView kHeader = u"+CMGL:";
 constexpr TextView kLineEnd = u"\r\n";
+constexpr TextView kStorage1 = u"Storage: 1";
+constexpr TextView kStorage2 = u"Storage: 2";
 
 // The line ends are CR LF pairs; a lone CR or LF stays inside its line.
 std::vector<TextView> SplitLines(TextView text) {
@@ -44,7 +46,7 @@ bool IsPduLine(TextView line) {
 // Lines that end the search for a header's PDU: the next header, a storage marker, or the
 // final result of the listing.
 bool EndsEntry(TextView line) {
-  return Contains(line, kHeader) || Contains(line, u"Storage: ") || line == u"OK" ||
+  return Contains(line, kHeader) || line == kStorage1 || line == kStorage2 || line == u"OK" ||
          Contains(line, u"ERROR");
 }
 
@@ -82,9 +84,11 @@ std::optional<ParsedListing> ParseListing(TextView listing_text) {
   const std::vector<TextView> lines = SplitLines(listing_text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const TextView line = lines[i];
-    if (Contains(line, u"Storage: 1")) {
+    // A marker is a whole line of its own: a modem line that merely contains the words (a
+    // phonebook name in a header) must not move the messages after it to the other storage.
+    if (line == kStorage1) {
       storage = 1;
-    } else if (Contains(line, u"Storage: 2")) {
+    } else if (line == kStorage2) {
       storage = 2;
     } else if (Contains(line, kHeader)) {
       // The PDU is the next hexadecimal line; unsolicited lines a modem slips in between

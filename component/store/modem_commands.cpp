@@ -13,12 +13,14 @@ void Quorlin::ResetPhone() {
   // Some phones drop a command that follows a mode change too closely.
   platform_.clock.Sleep(std::chrono::milliseconds(500));
   exchange_.SendCommand(u"ATZ", u"OK", 5);
+  ++memory_changes_;  // a reset may bring back the phone's default memory
 }
 
 void Quorlin::SelectStorage(int storage) {
   // AT+CPMS=<mem1>: the memory that the following list and delete commands act on.
   const TextView memory = storage == 1 ? u"\"ME\"" : u"\"SM\"";
   listing_text_.clear();
+  ++memory_changes_;
   exchange_.SendCommand(u"AT+CPMS=" + Text(memory), u"OK", 2);
 }
 

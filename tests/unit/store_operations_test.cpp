@@ -341,5 +341,28 @@ TEST_F(StoreTest, ListingAnewDuringADeleteKeepsTheNewReferences) {
   EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "8"), Reference(2, "8")}));
 }
 
+// The host lists anew from a yield and so leaves the SIM selected: before the next delete in the
+// phone memory, that memory is selected again, or AT+CMGD=2 would remove SIM message 2.
+TEST_F(StoreTest, MemoryChosenByTheHostDuringADeleteIsChosenBackFirst) {
+  ListThree();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=2", kOk);
+  modem_.Answer("AT+CMGD=5", kOk);
+  // The same listing again, phone memory then SIM.
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(1, kHello) + Entry(2, kPrivet)));
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(5, kHello)));
+  bool listed_again = false;
+  clock_.on_yield = [&] {
+    if (listed_again || modem_.commands.empty() || modem_.commands.back() != "AT+CMGD=1") return;
+    listed_again = true;
+    quorlin_.ReadAllMsg();
+  };
+  quorlin_.DeleteMsg();
+  ASSERT_TRUE(listed_again);
+  const auto del2 = std::find(modem_.commands.begin(), modem_.commands.end(), "AT+CMGD=2");
+  ASSERT_NE(del2, modem_.commands.end()) << ::testing::PrintToString(modem_.commands);
+  EXPECT_EQ(*std::prev(del2), kSelectMe);
+}
+
 }  // namespace
 }  // namespace quorlin
