@@ -206,6 +206,7 @@ mkdir -p "$WINEPREFIX"
 "$wineserver" -p >"$work/wineserver.log" 2>&1
 # No Mono or Gecko installers: Darvello needs neither.
 WINEDLLOVERRIDES="mscoree,mshtml=" "$wine64" wineboot -i >/dev/null 2>&1
+say "Wine prefix ready (${SECONDS}s into the run)"
 # Without a window manager Wine draws the window frames itself, as the screenshot shows them.
 "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 # Ports that Wine maps to the machine's own serial devices by itself are not ours.
