@@ -204,8 +204,8 @@ say "new Wine prefix $WINEPREFIX"
 # One server for the whole run: each program starts faster when it is already there.
 mkdir -p "$WINEPREFIX"
 "$wineserver" -p >"$work/wineserver.log" 2>&1
-# No Mono or Gecko installers: Darvello needs neither.
-WINEDLLOVERRIDES="mscoree,mshtml=" "$wine64" wineboot -i >/dev/null 2>&1
+# No Mono or Gecko installers and no desktop menu entries: Darvello needs none of them.
+WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" "$wine64" wineboot -i >/dev/null 2>&1
 say "Wine prefix ready (${SECONDS}s into the run)"
 # Without a window manager Wine draws the window frames itself, as the screenshot shows them.
 "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
