@@ -15,11 +15,16 @@ constexpr const char* kHelp =
     "\n"
     "Decodes each PDU given as an argument, or each line of standard input when none is given,\n"
     "and prints exactly one line per PDU in UTF-8: time stamp, tab, address, tab, text; an\n"
-    "empty line when the PDU yields no text. A PDU is hexadecimal text as a modem lists it\n"
-    "(service-centre address first; spaces and either case allowed).\n";
+    "empty line when the PDU yields no text. Line breaks inside a text print as spaces.\n"
+    "A PDU is hexadecimal text as a modem lists it (service-centre address first; spaces and\n"
+    "either case allowed).\n";
 
 void PrintLine(std::string_view pdu) {
-  const std::string line = ToUtf8(DecodePdu(FromAscii(pdu)));
+  std::string line = ToUtf8(DecodePdu(FromAscii(pdu)));
+  // One line per PDU, also for a message whose text holds line breaks.
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
 }

@@ -1,0 +1,46 @@
+"""quorlin decode: exactly one output line per PDU, whatever the PDU holds."""
+import os
+import subprocess
+import sys
+import unittest
+
+ROOT = os.environ.get("QUORLIN_ROOT", os.path.join(os.path.dirname(__file__), "..", ".."))
+CLI = os.environ.get("QUORLIN_CLI", os.path.join(ROOT, "build", "linux", "cli", "quorlin"))
+sys.path.insert(0, os.path.join(ROOT, "simulator"))
+
+import pdu_builder  # noqa: E402
+
+HELLO = "07912143658709F1040B912143658709F1000080215241035021 05C8329BFD06"
+HELLO_LINE = "25.12.08 14:30:05\t+12345678901\tHello"
+
+
+def decode(args=(), stdin=b""):
+    out = subprocess.run([CLI, "decode", *args], input=stdin, capture_output=True, check=True)
+    return out.stdout.decode("utf-8").split("\n")[:-1]
+
+
+class DecodeCommand(unittest.TestCase):
+    def test_one_line_per_argument_and_per_input_line(self):
+        inputs = [
+            HELLO,
+            "",  # an empty line yields an empty line
+            "NOT HEX AT ALL",
+            HELLO.lower(),
+            pdu_builder.deliver("+79161234567", "line one\nline two\r\nthree"),
+        ]
+        by_args = decode(inputs)
+        by_stdin = decode(stdin="\r\n".join(inputs).encode() + b"\r\n")
+        self.assertEqual(by_args, by_stdin)
+        self.assertEqual(len(by_args), len(inputs))
+        self.assertEqual(by_args[0], HELLO_LINE)
+        self.assertEqual(by_args[1:3], ["", ""])
+        self.assertEqual(by_args[3], HELLO_LINE)
+        self.assertTrue(by_args[4].endswith("\tline one line two  three"), by_args[4])
+
+    def test_utf8_output(self):
+        pdu = pdu_builder.deliver("+79031112233", "Привет 😀", encoding="ucs2")
+        self.assertTrue(decode([pdu])[0].endswith("\tПривет 😀"))
+
+
+if __name__ == "__main__":
+    unittest.main()
