@@ -26,6 +26,12 @@ for preset in mingw32 mingw64; do
   cmake --build --preset "$preset" -j"$(nproc)"
 done
 
+# A kernel without 32-bit support cannot run wine32; QUORLIN_EMULATE_I386=1 runs 32-bit programs
+# through qemu instead (slow: the 32-bit suites then take about half an hour).
+if [ "${QUORLIN_EMULATE_I386:-0}" = 1 ]; then
+  scripts/enable-i386.sh
+fi
+
 if [ -x tests/wine/run.sh ]; then
   step "Windows tests under Wine"
   tests/wine/run.sh
