@@ -267,19 +267,19 @@ void Form1::CreateFonts(int dpi) {
 void Form1::CreateControls() {
   const Dpi dpi = DpiOf(window_);
   CreateFonts(dpi.y);
-  for (const ControlSpec& spec : kControls) {
-    const int left = spec.left + (spec.in_frame ? kFrameLeft : 0);
-    const int top = spec.top + (spec.in_frame ? kFrameTop : 0);
+  for (const ControlSpec& layout : kControls) {
+    const int left = layout.left + (layout.in_frame ? kFrameLeft : 0);
+    const int top = layout.top + (layout.in_frame ? kFrameTop : 0);
     const HWND control = ::CreateWindowExW(
-        spec.ex_style, spec.class_name, spec.text,
-        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | spec.style, TwipsToPixels(left, dpi.x),
-        TwipsToPixels(top, dpi.y), TwipsToPixels(spec.width, dpi.x),
-        TwipsToPixels(spec.height, dpi.y), window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+        layout.ex_style, layout.class_name, layout.text,
+        WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | layout.style, TwipsToPixels(left, dpi.x),
+        TwipsToPixels(top, dpi.y), TwipsToPixels(layout.width, dpi.x),
+        TwipsToPixels(layout.height, dpi.y), window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), instance_, nullptr);
     HFONT font = default_font_.Get();
-    if (spec.font == FontRole::kFrame) font = frame_font_.Get();
-    if (spec.font == FontRole::kStep) font = step_font_.Get();
-    if (spec.font == FontRole::kLink) font = link_font_.Get();
+    if (layout.font == FontRole::kFrame) font = frame_font_.Get();
+    if (layout.font == FontRole::kStep) font = step_font_.Get();
+    if (layout.font == FontRole::kLink) font = link_font_.Get();
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   }
 }

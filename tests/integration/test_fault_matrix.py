@@ -172,18 +172,18 @@ ROWS = [
 ]
 
 
-def named_messages(spec, messages):
+def named_messages(wanted, messages):
     """The (storage, index) pairs a `shown` or `deleted` text names, in listing order."""
     keys = [(storage, index) for storage, index, _ in messages]
-    if spec == "all":
+    if wanted == "all":
         return keys
-    if spec == "none":
+    if wanted == "none":
         return []
-    if spec.startswith("first "):
-        return keys[:int(spec.split()[1])]
-    invert = spec.startswith("all but ")
+    if wanted.startswith("first "):
+        return keys[:int(wanted.split()[1])]
+    invert = wanted.startswith("all but ")
     named = set()
-    for item in spec.removeprefix("all but ").split(", "):
+    for item in wanted.removeprefix("all but ").split(", "):
         storage, _, index = item.partition(" ")
         named |= {k for k in keys if k[0] == storage and (not index or k[1] == int(index))}
     return [k for k in keys if (k in named) != invert]
