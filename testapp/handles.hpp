@@ -7,43 +7,12 @@
 
 #include <utility>
 
+#include "port/win32/unique_resource.hpp"
+
 namespace darvello {
 
-// Traits give the owned type, the value that means "nothing held" and how to free a value.
-template <typename Traits>
-class UniqueResource {
- public:
-  using Type = typename Traits::Type;
-
-  UniqueResource() noexcept = default;
-  explicit UniqueResource(Type value) noexcept : value_(value) {}
-  UniqueResource(UniqueResource&& other) noexcept : value_(other.Release()) {}
-  UniqueResource& operator=(UniqueResource&& other) noexcept {
-    Reset(other.Release());
-    return *this;
-  }
-  UniqueResource(const UniqueResource&) = delete;
-  UniqueResource& operator=(const UniqueResource&) = delete;
-  ~UniqueResource() { Reset(); }
-
-  Type Get() const noexcept { return value_; }
-  Type operator->() const noexcept { return value_; }
-  explicit operator bool() const noexcept { return value_ != Traits::Invalid(); }
-
-  // For out-parameters: frees what is held, then lets the callee write the new value.
-  Type* Put() noexcept {
-    Reset();
-    return &value_;
-  }
-  Type Release() noexcept { return std::exchange(value_, Traits::Invalid()); }
-  void Reset(Type value = Traits::Invalid()) noexcept {
-    if (value_ != Traits::Invalid()) Traits::Free(value_);
-    value_ = value;
-  }
-
- private:
-  Type value_ = Traits::Invalid();
-};
+// The one ownership template of the project's Windows code (a header, nothing linked).
+using quorlin::win32::UniqueResource;
 
 struct FontTraits {
   using Type = HFONT;
