@@ -30,6 +30,7 @@ done
 # through qemu instead (slow: the 32-bit suites then take about half an hour).
 if [ "${QUORLIN_EMULATE_I386:-0}" = 1 ]; then
   scripts/enable-i386.sh
+  export DARVELLO_REQUIRE_32=1
 fi
 
 if [ -x tests/wine/run.sh ]; then
