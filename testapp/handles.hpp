@@ -7,12 +7,15 @@
 
 #include <utility>
 
-#include "port/win32/unique_resource.hpp"
+#include "win32/unique_resource.hpp"
 
 namespace darvello {
 
-// The one ownership template of the project's Windows code (a header, nothing linked).
+// The project's owners of Windows handles and COM values (a header, nothing linked).
+using quorlin::win32::ComPtr;
+using quorlin::win32::UniqueBstr;
 using quorlin::win32::UniqueResource;
+using quorlin::win32::UniqueVariant;
 
 struct FontTraits {
   using Type = HFONT;
@@ -21,43 +24,12 @@ struct FontTraits {
 };
 using UniqueFont = UniqueResource<FontTraits>;
 
-struct BstrTraits {
-  using Type = BSTR;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Free(Type text) noexcept { ::SysFreeString(text); }
-};
-using UniqueBstr = UniqueResource<BstrTraits>;
-
 struct LocalMemoryTraits {
   using Type = HLOCAL;
   static Type Invalid() noexcept { return nullptr; }
   static void Free(Type memory) noexcept { ::LocalFree(memory); }
 };
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
-
-template <typename Interface>
-struct ComTraits {
-  using Type = Interface*;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Free(Type object) noexcept { object->Release(); }
-};
-// Owns one reference.
-template <typename Interface>
-using ComPtr = UniqueResource<ComTraits<Interface>>;
-
-// A VARIANT that is cleared when it goes out of scope.
-class UniqueVariant {
- public:
-  UniqueVariant() noexcept { ::VariantInit(&value_); }
-  UniqueVariant(const UniqueVariant&) = delete;
-  UniqueVariant& operator=(const UniqueVariant&) = delete;
-  ~UniqueVariant() { ::VariantClear(&value_); }
-
-  VARIANT& Get() noexcept { return value_; }
-
- private:
-  VARIANT value_;
-};
 
 // The single-threaded apartment of the window's thread, left only if it was entered.
 class ComApartment {

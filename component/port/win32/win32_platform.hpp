@@ -9,7 +9,7 @@
 
 #include "port/clock.hpp"
 #include "port/serial_port.hpp"
-#include "port/win32/unique_resource.hpp"
+#include "win32/unique_resource.hpp"
 
 namespace quorlin::win32 {
 

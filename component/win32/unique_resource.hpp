@@ -1,5 +1,6 @@
-// Ownership of Windows handles and similar values: one small template in the spirit of WIL's
-// unique_any, since WIL itself does not build with MinGW. Each owner frees its value exactly once.
+// Ownership of Windows handles and COM values, shared by the component and Darvello (a header;
+// nothing is linked): one small template in the spirit of WIL's unique_any, since WIL itself
+// does not build with MinGW. Each owner frees its value exactly once.
 #pragma once
 
 #include <windows.h>
@@ -51,5 +52,36 @@ struct FileHandleTraits {
   static void Free(Type handle) noexcept { ::CloseHandle(handle); }
 };
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
+
+struct BstrTraits {
+  using Type = BSTR;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type text) noexcept { ::SysFreeString(text); }
+};
+using UniqueBstr = UniqueResource<BstrTraits>;
+
+template <typename Interface>
+struct ComTraits {
+  using Type = Interface*;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type object) noexcept { object->Release(); }
+};
+// Owns one reference.
+template <typename Interface>
+using ComPtr = UniqueResource<ComTraits<Interface>>;
+
+// A VARIANT that is cleared when it goes out of scope.
+class UniqueVariant {
+ public:
+  UniqueVariant() noexcept { ::VariantInit(&value_); }
+  UniqueVariant(const UniqueVariant&) = delete;
+  UniqueVariant& operator=(const UniqueVariant&) = delete;
+  ~UniqueVariant() { ::VariantClear(&value_); }
+
+  VARIANT& Get() noexcept { return value_; }
+
+ private:
+  VARIANT value_;
+};
 
 }  // namespace quorlin::win32
