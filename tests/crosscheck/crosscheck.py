@@ -20,8 +20,12 @@ import random
 import subprocess
 import sys
 from collections import Counter, defaultdict
+from pathlib import Path
 
 import gammu
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "simulator"))
+from pdu_builder import pack_septets, semi_octets  # noqa: E402  the septet and digit packing
 
 # ---------------------------------------------------------------------------------------------
 # GSM 7-bit default alphabet and extension table (3GPP TS 23.038)
@@ -57,32 +61,8 @@ def septets_of(text):
     return out
 
 
-def pack_septets(septets, fill_bits=0):
-    """Septets packed into octets, after `fill_bits` zero bits (the fill after a header)."""
-    bits = fill_bits
-    acc = 0
-    out = bytearray()
-    for s in septets:
-        acc |= s << bits
-        bits += 7
-        while bits >= 8:
-            out.append(acc & 0xFF)
-            acc >>= 8
-            bits -= 8
-    if bits:
-        out.append(acc & 0xFF)
-    return bytes(out)
-
-
 # ---------------------------------------------------------------------------------------------
 # Fields
-
-
-def bcd_digits(digits):
-    """Semi-octets of a digit string, each pair swapped, F as filler."""
-    if len(digits) % 2:
-        digits += "F"
-    return bytes(int(digits[i + 1] + digits[i], 16) for i in range(0, len(digits), 2))
 
 
 def address_field(addr):
@@ -90,11 +70,11 @@ def address_field(addr):
     kind, value = addr
     if kind == "alnum":
         packed = pack_septets(septets_of(value))
-        semi_octets = (len(value) * 7 + 3) // 4
-        return bytes([semi_octets, 0xD0]) + packed
+        length = (len(value) * 7 + 3) // 4
+        return bytes([length, 0xD0]) + packed
     type_octet = {"intl": 0x91, "natl": 0x81, "national": 0xA1, "network": 0xB1,
                   "subscriber": 0xC1}[kind]
-    return bytes([len(value), type_octet]) + bcd_digits(value)
+    return bytes([len(value), type_octet]) + semi_octets(value)
 
 
 def service_centre(rng):
@@ -102,7 +82,7 @@ def service_centre(rng):
     if choice < 0.3:
         return b"\x00"
     digits = "".join(rng.choice("0123456789") for _ in range(rng.choice([3, 5, 8, 11, 12])))
-    body = bytes([0x91]) + bcd_digits(digits)
+    body = bytes([0x91]) + semi_octets(digits)
     return bytes([len(body)]) + body
 
 

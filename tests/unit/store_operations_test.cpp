@@ -72,6 +72,25 @@ class StoreTest : public ::testing::Test {
     modem_.commands.clear();
   }
 
+  // Deletes the listing of ListThree while the host lists anew from the yield right after
+  // AT+CMGD=1 went out (with whatever AT+CMGL=4 answers the test gave). True when it did.
+  bool DeleteWhileTheHostListsAgain() {
+    modem_.Answer("AT+CMGD=1", kOk);
+    modem_.Answer("AT+CMGD=2", kOk);
+    modem_.Answer("AT+CMGD=5", kOk);
+    bool listed_again = false;
+    clock_.on_yield = [&] {
+      if (listed_again || modem_.commands.empty() || modem_.commands.back() != "AT+CMGD=1") {
+        return;
+      }
+      listed_again = true;
+      quorlin_.ReadAllMsg();
+    };
+    quorlin_.DeleteMsg();
+    clock_.on_yield = nullptr;
+    return listed_again;
+  }
+
   std::vector<Text> ListedReferences() const {
     std::vector<Text> listed;
     for (const Text& slot : quorlin_.ListedMessages().value()) {
@@ -326,18 +345,8 @@ TEST_F(StoreTest, IndexesOfFourAndMoreDigitsAreDeletedWhole) {
 // not emptied by the deletes of the old one.
 TEST_F(StoreTest, ListingAnewDuringADeleteKeepsTheNewReferences) {
   ListThree();
-  modem_.Answer("AT+CMGD=1", kOk);
-  modem_.Answer("AT+CMGD=2", kOk);
-  modem_.Answer("AT+CMGD=5", kOk);
   modem_.Answer("AT+CMGL=4", ListReply(Entry(8, kHello)));
-  bool listed_again = false;
-  clock_.on_yield = [&] {
-    if (listed_again || modem_.commands.empty() || modem_.commands.back() != "AT+CMGD=1") return;
-    listed_again = true;
-    quorlin_.ReadAllMsg();
-  };
-  quorlin_.DeleteMsg();
-  EXPECT_TRUE(listed_again);
+  EXPECT_TRUE(DeleteWhileTheHostListsAgain());
   EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "8"), Reference(2, "8")}));
 }
 
@@ -345,20 +354,10 @@ TEST_F(StoreTest, ListingAnewDuringADeleteKeepsTheNewReferences) {
 // phone memory, that memory is selected again, or AT+CMGD=2 would remove SIM message 2.
 TEST_F(StoreTest, MemoryChosenByTheHostDuringADeleteIsChosenBackFirst) {
   ListThree();
-  modem_.Answer("AT+CMGD=1", kOk);
-  modem_.Answer("AT+CMGD=2", kOk);
-  modem_.Answer("AT+CMGD=5", kOk);
   // The same listing again, phone memory then SIM.
   modem_.Answer("AT+CMGL=4", ListReply(Entry(1, kHello) + Entry(2, kPrivet)));
   modem_.Answer("AT+CMGL=4", ListReply(Entry(5, kHello)));
-  bool listed_again = false;
-  clock_.on_yield = [&] {
-    if (listed_again || modem_.commands.empty() || modem_.commands.back() != "AT+CMGD=1") return;
-    listed_again = true;
-    quorlin_.ReadAllMsg();
-  };
-  quorlin_.DeleteMsg();
-  ASSERT_TRUE(listed_again);
+  ASSERT_TRUE(DeleteWhileTheHostListsAgain());
   const auto del2 = std::find(modem_.commands.begin(), modem_.commands.end(), "AT+CMGD=2");
   ASSERT_NE(del2, modem_.commands.end()) << ::testing::PrintToString(modem_.commands);
   EXPECT_EQ(*std::prev(del2), kSelectMe);
