@@ -70,6 +70,8 @@ class ReportingPort final : public SerialPort {
   bool WaitForInput(std::chrono::milliseconds timeout) override {
     return port_->WaitForInput(timeout);
   }
+  void DiscardInput() override { port_->DiscardInput(); }
+  bool TakeInputLost() override { return port_->TakeInputLost(); }
 
  private:
   std::unique_ptr<SerialPort> port_;

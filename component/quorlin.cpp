@@ -15,6 +15,9 @@ Text Quorlin::Info() {
 
 void Quorlin::OpenPort() {
   if (port_) ClosePort();
+  ++port_changes_;
+  MemoryMayChange();
+  exchange_.ForgetUnanswered();
   if (port_number_text_.empty() || port_speed_text_.empty()) return;
   const Text mode_text = port_speed_text_ + u",n,8,1";
   port_ = platform_.ports.Open(port_number_text_, mode_text);
@@ -28,7 +31,14 @@ void Quorlin::OpenPort() {
 
 void Quorlin::ClosePort() {
   port_.reset();
+  ++port_changes_;
+  MemoryMayChange();
+  exchange_.ForgetUnanswered();
   status_text_ = u"OK";
+}
+
+void Quorlin::MemoryMayChange() {
+  ++memory_changes_;
 }
 
 bool Quorlin::CheckPortOpen() {

@@ -41,14 +41,23 @@ class Quorlin {
   // What the last listing left, for diagnostics and tests.
   const Text& ListingText() const { return listing_text_; }
   const std::optional<MessageReferences>& ListedMessages() const { return listed_messages_; }
+  // Messages the last listing showed, and how many of them it listed for deletion: a message not
+  // shown in full, or from a storage whose selection did not hold, is shown but not listed.
+  std::size_t ShownCount() const { return shown_count_; }
+  std::size_t ListedCount() const { return listed_count_; }
 
  private:
   // Sets "Error. COM is closed" and returns false when no port is open.
   bool CheckPortOpen();
-  // AT+CPMS=<mem1> with storage 1 ("ME") or 2 ("SM"); empties the listing text.
-  void SelectStorage(int storage);
-  // AT+CMGL=4 on the selected storage; the reply is cut after its last complete line.
-  Text ListStorage();
+  // AT+CPMS=<mem1> with storage 1 ("ME") or 2 ("SM"); empties the listing text. True when the
+  // modem confirmed it and nothing else changed the memory meanwhile (a host re-entering from a
+  // yield); memory_changes_ then reads as it was right after this selection.
+  bool SelectStorage(int storage);
+  // AT+CMGL=4 on the selected storage; the reply is cut after its final result line, or after
+  // its last complete line when none came. `intact` turns false when input was lost on the line.
+  Text ListStorage(bool& intact);
+  // Counts a command or a port change that may leave another message memory selected.
+  void MemoryMayChange();
 
   Platform platform_;
   Text port_number_text_;
@@ -57,9 +66,13 @@ class Quorlin {
   Text listing_text_;
   Text sms_text_;
   std::optional<MessageReferences> listed_messages_;
-  // Counts the commands that may change the modem's message memory (selections, resets), so that
-  // DeleteMsg notices one made by the host from a yield.
+  std::size_t shown_count_ = 0;
+  std::size_t listed_count_ = 0;
+  // Counts what may change the modem's message memory (selections, resets, closing or opening the
+  // port), so that an operation notices one made by the host from a yield.
   unsigned memory_changes_ = 0;
+  // Counts OpenPort and ClosePort: a deletion stops when the port it started on is gone.
+  unsigned port_changes_ = 0;
   // Held exactly while the port is open; the exchange reads this slot afresh on every access.
   std::unique_ptr<SerialPort> port_;
   AtExchange exchange_{port_, platform_.clock, status_text_};

@@ -233,21 +233,31 @@ Text DecodeReport(OctetReader& reader) {
 
 }  // namespace
 
-Text DecodePdu(TextView pdu_text) {
+DecodedPdu DecodePduChecked(TextView pdu_text) {
   const std::vector<std::uint8_t> octets = ParseHex(pdu_text);
   OctetReader reader(octets);
   reader.Skip(reader.Read().value_or(0));  // service-centre address, by its own length octet
   const auto first_octet = reader.Read();
   if (!first_octet) return {};
   const bool has_header = (*first_octet & kUdhi) != 0;
+  DecodedPdu decoded;
   switch (*first_octet & 0x03) {
     case kMtiDeliver:
-      return DecodeDeliver(reader, has_header);
+      decoded.line = DecodeDeliver(reader, has_header);
+      break;
     case kMtiSubmit:
-      return DecodeSubmit(reader, *first_octet, has_header);
+      decoded.line = DecodeSubmit(reader, *first_octet, has_header);
+      break;
     default:
-      return DecodeReport(reader);
+      decoded.line = DecodeReport(reader);
+      break;
   }
+  decoded.whole = !reader.CameShort();
+  return decoded;
+}
+
+Text DecodePdu(TextView pdu_text) {
+  return DecodePduChecked(pdu_text).line;
 }
 
 }  // namespace quorlin

@@ -9,4 +9,13 @@ namespace quorlin {
 
 Text DecodePdu(TextView pdu_text);
 
+struct DecodedPdu {
+  Text line;  // as DecodePdu gives it
+  // Every field was there, and the user data as long as TP-UDL announces: the line shows the
+  // whole message, not a part of it.
+  bool whole = false;
+};
+
+DecodedPdu DecodePduChecked(TextView pdu_text);
+
 }  // namespace quorlin

@@ -27,6 +27,14 @@ class SerialPort {
   // Blocks until input is waiting or `timeout` has passed; true when input is waiting.
   // Does not let the host's message loop run.
   virtual bool WaitForInput(std::chrono::milliseconds timeout) = 0;
+
+  // Drops the input received and not yet read, so that a reply to an earlier command cannot be
+  // taken for the reply to the next one.
+  virtual void DiscardInput() = 0;
+
+  // True when input was lost on the line (a queue overrun, a framing error) since the last call;
+  // a port that cannot tell answers false.
+  virtual bool TakeInputLost() { return false; }
 };
 
 // Names and opens ports on one platform.

@@ -1,39 +1,37 @@
-// The listing of one storage, as the modem answers AT+CMGL=4 in PDU mode:
+// The listing of one storage, as the modem answers AT+CMGL=4 in PDU mode (3GPP TS 27.005):
 //   +CMGL: <index>,<stat>,[<alpha>],<length><CR><LF><pdu><CR><LF> ... OK
+// Real devices bend it: no space after the colon, a phone-book name in <alpha> (quoted, holding
+// commas, quotes or the word OK), lines ended by CR or LF alone, an unsolicited line in the
+// middle of a PDU, a header glued to the end of the PDU line before it.
 // ReadAllMsg puts "Storage: 1" / "Storage: 2" before the reply of each storage.
 #include "store/listing_parser.hpp"
 
-#include <cstddef>
 #include <vector>
 
 #include "pdu/decode_pdu.hpp"
+#include "port/reply_lines.hpp"
 
 namespace quorlin {
 namespace {
 
 constexpr std::size_t kSlots = 100;
 constexpr TextView kHeader = u"+CMGL:";
-constexpr TextView kLineEnd = u"\r\n";
+constexpr TextView kCrLf = u"\r\n";
 constexpr TextView kStorage1 = u"Storage: 1";
 constexpr TextView kStorage2 = u"Storage: 2";
 
-// The line ends are CR LF pairs; a lone CR or LF stays inside its line.
-std::vector<TextView> SplitLines(TextView text) {
-  std::vector<TextView> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = text.find(kLineEnd, start)) != TextView::npos; start = end + 2) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  lines.push_back(text.substr(start));
-  return lines;
-}
+// The header fields the deletion needs.
+struct Header {
+  Text index;              // <index>, plain decimal
+  std::size_t length = 0;  // <length>: TPDU octets, the service-centre field not counted
+};
 
 bool IsHexDigit(char16_t c) {
   return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
 }
 
-// A PDU line: hexadecimal digits, spaces allowed, at least one digit.
-bool IsPduLine(TextView line) {
+// A piece of a PDU: hexadecimal digits, spaces allowed, at least one digit.
+bool IsHexLine(TextView line) {
   bool any_digit = false;
   for (char16_t c : line) {
     if (c == u' ') continue;
@@ -43,80 +41,129 @@ bool IsPduLine(TextView line) {
   return any_digit;
 }
 
-// Lines that end the search for a header's PDU: the next header, a storage marker, or the
-// final result of the listing.
-bool EndsEntry(TextView line) {
-  return Contains(line, kHeader) || line == kStorage1 || line == kStorage2 || line == u"OK" ||
-         Contains(line, u"ERROR");
+bool IsHeader(TextView line) {
+  return TrimSpaces(line).starts_with(kHeader);
 }
 
-// <index> of a header line: the digits between "+CMGL: " and the first comma. Nothing when no
-// space follows the colon (a garbled header, whose later fields must not lend it an index, as
-// the 5 of +CMGL:7,, 5,23) or there is no comma, or when the index is none a modem could take
-// back in AT+CMGD.
-std::optional<Text> ReadIndex(TextView header) {
-  const TextView fields = header.substr(header.find(kHeader) + kHeader.size());
-  if (!fields.starts_with(u' ')) return std::nullopt;
-  const auto comma = fields.find(u',');
-  if (comma == TextView::npos) return std::nullopt;
-  TextView index = TrimSpaces(fields.substr(0, comma));
-  while (index.size() > 1 && index.front() == u'0') index.remove_prefix(1);
-  if (index.empty() || index.size() > 5) return std::nullopt;
-  unsigned value = 0;
-  for (char16_t c : index) {
+// A decimal number of at most `digits` digits, leading zeros dropped.
+std::optional<Text> Decimal(TextView field, std::size_t digits) {
+  field = TrimSpaces(field);
+  while (field.size() > 1 && field.front() == u'0') field.remove_prefix(1);
+  if (field.empty() || field.size() > digits) return std::nullopt;
+  for (char16_t c : field) {
     if (c < u'0' || c > u'9') return std::nullopt;
-    value = value * 10 + (c - u'0');
   }
-  if (value > 32767) return std::nullopt;
-  return Text(index);
+  return Text(field);
+}
+
+// <index> is the first field, <stat> the second and <length> the last; whatever stands between
+// them is <alpha>, commas and quotes included.
+std::optional<Header> ReadHeader(TextView line) {
+  TextView fields = TrimSpaces(line).substr(kHeader.size());
+  const std::size_t first = fields.find(u',');
+  const std::size_t second = fields.find(u',', first == TextView::npos ? first : first + 1);
+  const std::size_t last = fields.rfind(u',');
+  if (first == TextView::npos || second == TextView::npos) return std::nullopt;
+  const auto index = Decimal(fields.substr(0, first), 5);
+  const auto stat = Decimal(fields.substr(first + 1, second - first - 1), 3);
+  const auto length = Decimal(fields.substr(last + 1), 3);
+  if (!index || !stat || !length) return std::nullopt;
+  std::size_t octets = 0;
+  for (char16_t c : *length) octets = octets * 10 + (c - u'0');
+  return Header{*index, octets};
+}
+
+// The PDU holds exactly the octets its header announces: the service-centre field (its length
+// octet and that many octets) and <length> octets of TPDU.
+bool HoldsAnnouncedOctets(TextView pdu, std::size_t tpdu_length) {
+  std::vector<unsigned> nibbles;
+  for (char16_t c : pdu) {
+    if (c == u' ') continue;
+    nibbles.push_back(c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
+  }
+  if (nibbles.size() < 2 || nibbles.size() % 2 != 0) return false;
+  const std::size_t sca_octets = nibbles[0] * 16 + nibbles[1];
+  return nibbles.size() / 2 == 1 + sca_octets + tpdu_length;
+}
+
+// The lines of the listing, with a header glued to the end of the line before it cut off into a
+// line of its own.
+std::vector<TextView> ListingLines(TextView listing_text) {
+  std::vector<TextView> lines;
+  for (TextView line : SplitLines(listing_text)) {
+    const std::size_t header = line.find(kHeader);
+    if (header != TextView::npos && header > 0 && !IsHeader(line)) {
+      lines.push_back(line.substr(0, header));
+      line.remove_prefix(header);
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool EndsPdu(TextView line) {
+  return IsHeader(line) || line == kStorage1 || line == kStorage2 ||
+         ClassifyLine(line, u"OK") != ResultCode::kNone;
+}
+
+// A CR or LF inside a message's text would start a new line in the joined text: a message could
+// pass itself off as another one from another sender.
+Text OneLine(Text line) {
+  for (char16_t& c : line) {
+    if (c == u'\r' || c == u'\n') c = u' ';
+  }
+  return line;
 }
 
 }  // namespace
 
-std::optional<ParsedListing> ParseListing(TextView listing_text) {
+std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorages deletable) {
   if (listing_text.empty()) return std::nullopt;
 
   ParsedListing result;
-  std::array<TextView, kSlots> pdus{};
   std::size_t entries = 0;
   int storage = 0;
 
-  const std::vector<TextView> lines = SplitLines(listing_text);
+  const std::vector<TextView> lines = ListingLines(listing_text);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const TextView line = lines[i];
     // A marker is a whole line of its own: a modem line that merely contains the words (a
     // phonebook name in a header) must not move the messages after it to the other storage.
     if (line == kStorage1) {
       storage = 1;
-    } else if (line == kStorage2) {
-      storage = 2;
-    } else if (Contains(line, kHeader)) {
-      // The PDU is the next hexadecimal line; unsolicited lines a modem slips in between
-      // (+CMTI, ^RSSI) are stepped over.
-      std::size_t pdu_line = i + 1;
-      while (pdu_line < lines.size() && !IsPduLine(lines[pdu_line]) &&
-             !EndsEntry(lines[pdu_line])) {
-        ++pdu_line;
-      }
-      if (pdu_line >= lines.size() || !IsPduLine(lines[pdu_line])) continue;
-      // Only the first 100 messages of a listing are kept.
-      if (entries < kSlots) {
-        pdus[entries] = lines[pdu_line];
-        // A message is listed for deletion only when its storage and index are known.
-        const auto index = ReadIndex(line);
-        if (index && storage != 0) {
-          result.references[entries] = FromAscii(std::to_string(storage)) + u"     " + *index;
-        }
-      }
-      ++entries;
-      i = pdu_line;
+      continue;
     }
-  }
+    if (line == kStorage2) {
+      storage = 2;
+      continue;
+    }
+    if (!IsHeader(line)) continue;
 
-  for (const TextView pdu : pdus) {
+    // The PDU runs over every hexadecimal line up to the next header or the final result;
+    // unsolicited lines (+CMTI, ^RSSI), even one in the middle of the PDU, are stepped over.
+    Text pdu;
+    std::size_t next = i + 1;
+    for (; next < lines.size() && !EndsPdu(lines[next]); ++next) {
+      if (IsHexLine(lines[next])) pdu += lines[next];
+    }
+    i = next - 1;
     if (pdu.empty()) continue;
-    result.sms_text += DecodePdu(pdu);
-    result.sms_text += kLineEnd;
+    // Only the first 100 messages of a listing are kept.
+    if (entries++ >= kSlots) continue;
+
+    const DecodedPdu decoded = DecodePduChecked(pdu);
+    result.sms_text += OneLine(decoded.line);
+    result.sms_text += kCrLf;
+    ++result.shown;
+
+    const auto header = ReadHeader(line);
+    const bool storage_deletable =
+        (storage == 1 && deletable.phone) || (storage == 2 && deletable.sim);
+    if (header && storage_deletable && decoded.whole && HoldsAnnouncedOctets(pdu, header->length)) {
+      result.references[entries - 1] =
+          FromAscii(std::to_string(storage)) + u"     " + header->index;
+      ++result.listed;
+    }
   }
   return result;
 }

@@ -7,21 +7,23 @@ namespace quorlin {
 
 void Quorlin::ResetPhone() {
   if (!CheckPortOpen()) return;
+  MemoryMayChange();  // a reset may bring back the phone's default memory
   // AT+CMGF=0: PDU mode (3GPP TS 27.005). Its outcome is not examined; ATZ follows regardless
   // and its outcome is the one reported.
   exchange_.SendCommand(u"AT+CMGF=0", u"OK", 5);
   // Some phones drop a command that follows a mode change too closely.
   platform_.clock.Sleep(std::chrono::milliseconds(500));
   exchange_.SendCommand(u"ATZ", u"OK", 5);
-  ++memory_changes_;  // a reset may bring back the phone's default memory
 }
 
-void Quorlin::SelectStorage(int storage) {
+bool Quorlin::SelectStorage(int storage) {
   // AT+CPMS=<mem1>: the memory that the following list and delete commands act on.
   const TextView memory = storage == 1 ? u"\"ME\"" : u"\"SM\"";
   listing_text_.clear();
-  ++memory_changes_;
+  MemoryMayChange();
+  const unsigned ours = memory_changes_;
   exchange_.SendCommand(u"AT+CPMS=" + Text(memory), u"OK", 2);
+  return status_text_ == u"OK" && memory_changes_ == ours;
 }
 
 }  // namespace quorlin

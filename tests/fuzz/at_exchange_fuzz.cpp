@@ -295,6 +295,8 @@ class FuzzPort final : public quorlin::SerialPort {
   std::string Read(std::size_t max_bytes) override { return modem_.Read(max_bytes); }
   std::size_t Write(std::string_view bytes) override { return modem_.Write(bytes); }
   bool WaitForInput(milliseconds timeout) override { return modem_.WaitForInput(timeout); }
+  // The input decides what each read brings; nothing is waiting between reads.
+  void DiscardInput() override {}
 
  private:
   Modem& modem_;

@@ -67,22 +67,34 @@ TEST_P(FinalStatus, ReplyDecidesTheStatusAndIsReturnedWhole) {
   EXPECT_EQ(status_, GetParam().status);
 }
 
-const std::string kFiller(255, 'x');
+// 253 bytes and a line end: the first read of 256 bytes ends right after the next character.
+const std::string kFiller = std::string(253, 'x') + "\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, FinalStatus,
     ::testing::Values(
         ReplyCase{"ExtendedError", {{milliseconds(20), "\r\n+CMS ERROR: 321\r\n"}}, u"Error"},
+        ReplyCase{"EquipmentError", {{milliseconds(20), "\r\n+CME ERROR: 10\r\n"}}, u"Error"},
         ReplyCase{"PlainError", {{milliseconds(20), "\r\nERROR\r\n"}}, u"Error"},
-        // The expected text is looked for first, so a reply holding both ends in "OK".
-        ReplyCase{"ErrorAndOkInOnePoll", {{milliseconds(20), "\r\nERROR\r\n\r\nOK\r\n"}}, u"OK"},
-        // 256 bytes end the first read between "O" and "K".
+        // The first final result line ends the exchange: a refusal is never read as "OK".
+        ReplyCase{
+            "ErrorThenOkInOnePoll", {{milliseconds(20), "\r\nERROR\r\n\r\nOK\r\n"}}, u"Error"},
         ReplyCase{"OkSplitOverTwoReads", {{milliseconds(20), kFiller + "OK\r\n"}}, u"OK"},
         ReplyCase{"ErrorSplitOverTwoReads", {{milliseconds(20), kFiller + "ERROR\r\n"}}, u"Error"},
         ReplyCase{
             "OkAfterAPause",
             {{milliseconds(20), "\r\n+CPMS: 1,20"}, {milliseconds(900), ",1,20\r\n\r\nOK\r\n"}},
             u"OK"},
+        ReplyCase{"LinesEndedByCrAlone", {{milliseconds(20), "\r+CPMS: 1,20\r\rOK\r"}}, u"OK"},
+        ReplyCase{"LinesEndedByLfAlone", {{milliseconds(20), "\n+CPMS: 1,20\n\nOK\n"}}, u"OK"},
+        // The modem fell silent after it: the line is whole.
+        ReplyCase{"OkWithoutItsLineEnd", {{milliseconds(20), "\r\nOK"}}, u"OK"},
+        // Only a whole line is a final result: not a phone-book name, not an unsolicited line.
+        ReplyCase{
+            "OkInsideAName", {{milliseconds(20), "+CMGL: 5,1,\"BOOK\",23\r\n"}}, u"No answer"},
+        ReplyCase{
+            "ErrorInsideAName", {{milliseconds(20), "+CMGL: 5,1,\"ERROR\",23\r\n"}}, u"No answer"},
+        ReplyCase{"OkStartsALine", {{milliseconds(20), "\r\nOK Taxi\r\nTOKEN\r\n"}}, u"No answer"},
         ReplyCase{"LowerCaseOkIsNotOk", {{milliseconds(20), "\r\nok\r\n"}}, u"No answer"},
         ReplyCase{"Silence", {}, u"No answer"}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
@@ -104,21 +116,55 @@ TEST_F(AtExchangeTest, ThirtyPollTimeOut) {
 }
 
 TEST_F(AtExchangeTest, CountBelowOneWritesButReadsNothing) {
-  for (int count : {0, -1}) {
-    modem_.Send(milliseconds(0), "OK\r\n");
-    EXPECT_EQ(Send("AT", u"OK", count), u"");
-    EXPECT_EQ(status_, u"No answer");
-    EXPECT_EQ(modem_.reads, 0);
-  }
+  EXPECT_EQ(Send("AT", u"OK", 0), u"");
+  EXPECT_EQ(status_, u"No answer");
+  EXPECT_EQ(modem_.reads, 0);
+  EXPECT_EQ(Send("AT", u"OK", -1), u"");
   EXPECT_EQ(modem_.commands, (std::vector<std::string>{"AT", "AT"}));
 }
 
-TEST_F(AtExchangeTest, OutputLeftFromAnEarlierExchangeCountsForTheNextOne) {
-  modem_.Answer("AT+CPMS=\"ME\"", "\r\n+CPMS: 1,20,1,20\r\n\r\nOK\r\n", milliseconds(3000));
-  Send("AT+CPMS=\"ME\"", u"OK", 2);
+// Output that arrived before the command (a reply the last exchange gave up on, an unsolicited
+// line) cannot answer it; a modem still busy with the last command gets time to answer it first.
+struct LateCase {
+  const char* name;
+  milliseconds late_by;      // when the first command's reply arrives
+  const char* second_reply;  // the second command's own reply; empty: dropped by the modem
+  const char16_t* second_status;
+};
+
+class EarlierOutput : public AtExchangeTest, public ::testing::WithParamInterface<LateCase> {};
+
+TEST_P(EarlierOutput, NeverAnswersTheNextCommand) {
+  const LateCase& c = GetParam();
+  modem_.Answer("AT+CPMS=\"SM\"", "\r\n+CPMS: 1,20,1,20\r\n\r\nOK\r\n", c.late_by);
+  if (*c.second_reply != '\0') modem_.Answer("AT+CPMS=\"ME\"", c.second_reply);
+  Send("AT+CPMS=\"SM\"", u"OK", 2);
   EXPECT_EQ(status_, u"No answer");
-  EXPECT_EQ(Send("AT+CMGL=4", u"OK", 30), u"\r\n+CPMS: 1,20,1,20\r\n\r\nOK\r\n");
-  EXPECT_EQ(status_, u"OK");
+  // While the late reply is awaited the host gets no yield, so nothing of its own goes out first.
+  int yields_before_writing = 0;
+  clock_.on_yield = [&] { yields_before_writing += modem_.commands.size() == 1 ? 1 : 0; };
+  Send("AT+CPMS=\"ME\"", u"OK", 2);
+  EXPECT_EQ(status_, c.second_status);
+  EXPECT_EQ(yields_before_writing, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, EarlierOutput,
+    ::testing::Values(LateCase{"LateOkBeforeARefusal", milliseconds(3000), "\r\nERROR\r\n",
+                               u"Error"},
+                      LateCase{"LateOkWhileTheNextIsDropped", milliseconds(3000), "", u"No answer"},
+                      LateCase{"LateOkBeforeAnAnswer", milliseconds(4500), "\r\nOK\r\n", u"OK"},
+                      LateCase{"OkLeftWaitingBeforeARefusal", milliseconds(2600),
+                               "\r\n+CMS ERROR: 302\r\n", u"Error"}),
+    [](const auto& test_case) { return std::string(test_case.param.name); });
+
+TEST_F(AtExchangeTest, InputWaitingBeforeTheCommandIsDiscarded) {
+  modem_.Send(milliseconds(0), "\r\nOK\r\n");
+  modem_.Answer("AT+CMGD=1", "\r\n+CMS ERROR: 321\r\n");
+  clock_.Sleep(milliseconds(10));
+  Send("AT+CMGD=1", u"OK", 2);
+  EXPECT_EQ(status_, u"Error");
+  EXPECT_EQ(modem_.discarded, 6u);
 }
 
 TEST_F(AtExchangeTest, PauseEndsAsSoonAsInputArrives) {
@@ -142,27 +188,47 @@ TEST_F(AtExchangeTest, LongReplyArrivesAtLineSpeedWithoutPauses) {
   modem_.Answer("AT+CMGL=4", chunks);
 
   // A count of 2 would not even cover the polls: only polls without input count.
-  EXPECT_EQ(Send("AT+CMGL=4", u"OK", 2), FromAscii(listing));
+  ExchangeOutcome outcome;
+  EXPECT_EQ(
+      exchange_.SendCommand(u"AT+CMGL=4", u"OK", 2, {1 << 20, std::chrono::minutes(1)}, outcome),
+      FromAscii(listing));
   EXPECT_EQ(status_, u"OK");
   EXPECT_EQ(modem_.waits, 0);
   EXPECT_GE(modem_.reads, static_cast<int>(listing.size() / 256));
   EXPECT_LE(clock_.Elapsed(), line_time + milliseconds(200));
 }
 
+// A line that keeps sending without ever giving a final result (a GPS, a wrong port).
 TEST_F(AtExchangeTest, DeviceThatNeverStopsSendingIsCutOffBySize) {
-  for (int i = 0; i < 4200; ++i) modem_.Send(milliseconds(i), std::string(256, 'U'));
-  const Text reply = Send("AT+CMGL=4", u"OK", 30);
+  for (int i = 1; i < 200; ++i) modem_.Send(milliseconds(i), std::string(256, 'U'));
+  const Text reply = Send("ATZ", u"OK", 5);
   EXPECT_EQ(status_, u"No answer");
-  EXPECT_GE(reply.size(), AtExchange::kMaxReplyChars);
-  EXPECT_LT(reply.size(), AtExchange::kMaxReplyChars + 256);
+  EXPECT_GE(reply.size(), kShortReply.max_chars);
+  EXPECT_LT(reply.size(), kShortReply.max_chars + 256);
 }
 
 TEST_F(AtExchangeTest, DeviceThatNeverStopsSendingIsCutOffByTime) {
-  for (int i = 0; i < 4000; ++i) modem_.Send(milliseconds(i * 100), "RING\r\n");
+  for (int i = 1; i < 4000; ++i) modem_.Send(milliseconds(i * 100), "$GPGGA,123519\r\n");
   Send("ATZ", u"OK", 5);
   EXPECT_EQ(status_, u"No answer");
-  EXPECT_GE(clock_.Elapsed(), AtExchange::kMaxExchangeTime);
-  EXPECT_LT(clock_.Elapsed(), AtExchange::kMaxExchangeTime + milliseconds(300));
+  EXPECT_GE(clock_.Elapsed(), kShortReply.max_time);
+  EXPECT_LT(clock_.Elapsed(), kShortReply.max_time + milliseconds(300));
+  // The next command gives the silent device a few seconds to answer, no more.
+  const auto before = clock_.Elapsed();
+  Send("AT+CMGD=1", u"OK", 10);
+  EXPECT_LE(clock_.Elapsed() - before,
+            AtExchange::kMaxSettle + kShortReply.max_time + milliseconds(600));
+}
+
+TEST_F(AtExchangeTest, InputLostOnTheLineIsReported) {
+  modem_.Answer("AT+CMGL=4",
+                ScriptedModem::AtLineRate(std::string(600, 'A') + "\r\nOK\r\n", 19200));
+  modem_.lose_input_on_read = 2;
+  ExchangeOutcome outcome;
+  exchange_.SendCommand(u"AT+CMGL=4", u"OK", 30, kShortReply, outcome);
+  EXPECT_EQ(status_, u"OK");
+  EXPECT_TRUE(outcome.input_lost);
+  EXPECT_EQ(outcome.final_line_end, 606u);
 }
 
 TEST_F(AtExchangeTest, ModemBytesAreWindows1251Characters) {

@@ -96,9 +96,23 @@ class ScriptedModem {
   int reads = 0;
   int waits = 0;  // WaitForInput calls
   int open_ports = 0;
+  std::size_t discarded = 0;  // bytes dropped by DiscardInput
+  // The read with this number (1 for the first) reports input lost on the line.
+  int lose_input_on_read = 0;
+
+  // Output that had arrived by now is dropped; later output still comes.
+  void DiscardInput() {
+    while (!pending_.empty() && pending_.front().at <= clock_.Now()) {
+      discarded += pending_.front().bytes.size();
+      pending_.pop_front();
+    }
+  }
+
+  bool TakeInputLost() { return lose_input_on_read != 0 && std::exchange(lost_, false); }
 
   std::string Read(std::size_t max_bytes) {
     ++reads;
+    if (reads == lose_input_on_read) lost_ = true;
     const auto read_end = clock_.Now() + milliseconds(max_bytes + 1);
     auto deadline = read_end;
     std::string received;
@@ -173,6 +187,7 @@ class ScriptedModem {
   }
 
   FakeClock& clock_;
+  bool lost_ = false;
   std::deque<Arrival> pending_;
   std::string line_;
   std::map<std::string, Answers> answers_;
@@ -185,6 +200,8 @@ class ScriptedPort final : public SerialPort {
   std::string Read(std::size_t max_bytes) override { return modem_.Read(max_bytes); }
   std::size_t Write(std::string_view bytes) override { return modem_.Write(bytes); }
   bool WaitForInput(milliseconds timeout) override { return modem_.WaitForInput(timeout); }
+  void DiscardInput() override { modem_.DiscardInput(); }
+  bool TakeInputLost() override { return modem_.TakeInputLost(); }
 
  private:
   ScriptedModem& modem_;

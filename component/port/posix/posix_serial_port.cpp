@@ -141,6 +141,8 @@ class PosixSerialPort final : public SerialPort {
     return written;
   }
 
+  void DiscardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
+
   bool WaitForInput(milliseconds timeout) override {
     const auto deadline = SteadyClock::now() + timeout;
     for (;;) {

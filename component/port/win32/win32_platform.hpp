@@ -1,6 +1,8 @@
 // The Windows serial port and clock behind the portable interfaces (kernel32 and user32).
 #pragma once
 
+#include <windows.h>
+
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -21,9 +23,16 @@ class Win32SerialPort final : public SerialPort {
   std::string Read(std::size_t max_bytes) override;
   std::size_t Write(std::string_view bytes) override;
   bool WaitForInput(std::chrono::milliseconds timeout) override;
+  void DiscardInput() override;
+  bool TakeInputLost() override;
 
  private:
+  // Asks the driver for its error flags (which clears them) and the bytes waiting; remembers a
+  // loss of input.
+  bool CheckLine(COMSTAT& status);
+
   UniqueFileHandle handle_;
+  bool input_lost_ = false;
 };
 
 class Win32PortSystem final : public PortSystem {

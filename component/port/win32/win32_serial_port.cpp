@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "port/port_name.hpp"
 #include "port/win32/win32_platform.hpp"
@@ -23,6 +24,16 @@ constexpr COMMTIMEOUTS kTimeouts{
 // Short enough that a waiting caller notices input promptly, long enough not to spin.
 constexpr std::chrono::milliseconds kInputPollInterval{10};
 
+// Without flow control the driver's queue must hold what arrives while the host is busy (a
+// yield, a message box): the largest listing arrives whole in 64 KB at any usual speed only if
+// it is read in between, which the exchange does at line speed.
+constexpr DWORD kInputQueueBytes = 64 * 1024;
+constexpr DWORD kOutputQueueBytes = 4 * 1024;
+
+// Bytes lost on the line: the driver's queue ran over, the UART's own buffer ran over, or a
+// character arrived garbled.
+constexpr DWORD kInputLost = CE_RXOVER | CE_OVERRUN | CE_FRAME;
+
 }  // namespace
 
 std::string ToAnsiCodePage(TextView text) {
@@ -37,12 +48,33 @@ std::string ToAnsiCodePage(TextView text) {
   return bytes;
 }
 
+bool Win32SerialPort::CheckLine(COMSTAT& status) {
+  DWORD errors = 0;
+  if (!::ClearCommError(handle_.Get(), &errors, &status)) return false;
+  if ((errors & kInputLost) != 0) input_lost_ = true;
+  return true;
+}
+
 std::string Win32SerialPort::Read(std::size_t max_bytes) {
   std::string bytes(max_bytes, '\0');
   DWORD read = 0;
   ::ReadFile(handle_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
   bytes.resize(std::min<std::size_t>(read, bytes.size()));
+  // A read error leaves the port stopped until its error flags are cleared; clearing them also
+  // tells whether input was lost.
+  COMSTAT status{};
+  CheckLine(status);
   return bytes;
+}
+
+void Win32SerialPort::DiscardInput() {
+  ::PurgeComm(handle_.Get(), PURGE_RXCLEAR);
+}
+
+bool Win32SerialPort::TakeInputLost() {
+  COMSTAT status{};
+  CheckLine(status);
+  return std::exchange(input_lost_, false);
 }
 
 std::size_t Win32SerialPort::Write(std::string_view bytes) {
@@ -57,9 +89,8 @@ std::size_t Win32SerialPort::Write(std::string_view bytes) {
 bool Win32SerialPort::WaitForInput(std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    DWORD errors = 0;
     COMSTAT status{};
-    if (!::ClearCommError(handle_.Get(), &errors, &status)) return false;
+    if (!CheckLine(status)) return false;
     if (status.cbInQue > 0) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -84,6 +115,8 @@ std::unique_ptr<SerialPort> Win32PortSystem::Open(TextView port_number, TextView
                                         OPEN_EXISTING, 0, nullptr));
   if (!handle) return nullptr;
 
+  // A driver that cannot size its queue keeps its own; that is no reason to refuse the port.
+  ::SetupComm(handle.Get(), kInputQueueBytes, kOutputQueueBytes);
   COMMTIMEOUTS timeouts = kTimeouts;
   DCB control{};  // every field comes from the mode text, none is set by hand
   if (!::SetCommTimeouts(handle.Get(), &timeouts) || !::BuildCommDCBA(mode.c_str(), &control) ||
