@@ -60,6 +60,7 @@ void Quorlin::ReadAllMsg() {
   Text listing;
   DeletableStorages deletable{false, false};
   bool intact = true;
+  const unsigned started_on = port_changes_;
   const bool phone_selected = SelectStorage(1);
   unsigned selected_at = memory_changes_;
   if (status_text_ == u"OK") {
@@ -73,6 +74,9 @@ void Quorlin::ReadAllMsg() {
     deletable.sim = sim_selected && intact && memory_changes_ == selected_at;
   }
   listing_text_ = std::move(listing);
+  // The host closed or swapped the port from a yield: the two blocks may come from two devices,
+  // and the next DeleteMsg would act on the second.
+  if (port_changes_ != started_on) deletable = {false, false};
 
   // A new listing replaces the old references even when it lists nothing: the phone may have
   // given the old indexes to new messages meanwhile.

@@ -91,6 +91,9 @@ class ScriptedModem {
 
   std::unique_ptr<SerialPort> Connect();
 
+  // When set, answers every command line instead of the scripted answers (a phone model).
+  std::function<std::vector<Chunk>(const std::string& command)> responder;
+
   std::vector<std::string> commands;  // command lines written, without their CR
   std::vector<std::size_t> writes;    // the size of every Write
   int reads = 0;
@@ -141,7 +144,9 @@ class ScriptedModem {
       }
       commands.push_back(line_);
       auto answer = answers_.find(line_);
-      if (answer != answers_.end()) {
+      if (responder) {
+        Schedule(clock_.Now(), responder(line_));
+      } else if (answer != answers_.end()) {
         Answers& answers = answer->second;
         Schedule(clock_.Now(), answers.queue.front());
         if (answers.queue.size() > 1) {
