@@ -5,6 +5,7 @@
 
 #include "commands.hpp"
 #include "pdu/decode_pdu.hpp"
+#include "terminal_text.hpp"
 #include "text/text.hpp"
 
 namespace quorlin::cli {
@@ -15,18 +16,23 @@ constexpr const char* kHelp =
     "\n"
     "Decodes each PDU given as an argument, or each line of standard input when none is given,\n"
     "and prints exactly one line per PDU in UTF-8: time stamp, tab, address, tab, text; an\n"
-    "empty line when the PDU yields no text. Line breaks inside a text print as spaces.\n"
+    "empty line when the PDU yields no text. Line breaks inside a text print as spaces, other\n"
+    "control characters (but the tab) as U+FFFD. Exit status 1 when the output cannot be\n"
+    "written.\n"
     "A PDU is hexadecimal text as a modem lists it (service-centre address first; spaces and\n"
     "either case allowed).\n";
 
-void PrintLine(std::string_view pdu) {
-  std::string line = ToUtf8(DecodePdu(FromAscii(pdu)));
-  // One line per PDU, also for a message whose text holds line breaks.
-  for (char& c : line) {
-    if (c == '\r' || c == '\n') c = ' ';
+// One line per PDU, also for a message whose text holds line breaks.
+bool PrintLine(std::string_view pdu) {
+  return WriteLine(stdout, PrintableLine(DecodePdu(FromAscii(pdu))));
+}
+
+int Finish(bool written) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !written) {
+    std::fputs("quorlin decode: cannot write the output\n", stderr);
+    return 1;
   }
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
+  return 0;
 }
 
 }  // namespace
@@ -36,16 +42,17 @@ int RunDecode(std::span<const std::string_view> args) {
     std::fputs(kHelp, stdout);
     return 0;
   }
+  bool written = true;
   if (!args.empty()) {
-    for (std::string_view pdu : args) PrintLine(pdu);
-    return 0;
+    for (std::string_view pdu : args) written = PrintLine(pdu) && written;
+    return Finish(written);
   }
   std::string line;
-  while (std::getline(std::cin, line)) {
+  while (written && std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    PrintLine(line);
+    written = PrintLine(line);
   }
-  return 0;
+  return Finish(written);
 }
 
 }  // namespace quorlin::cli

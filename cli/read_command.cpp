@@ -8,6 +8,7 @@
 #include "commands.hpp"
 #include "platform.hpp"
 #include "quorlin.hpp"
+#include "terminal_text.hpp"
 #include "text/text.hpp"
 
 namespace quorlin::cli {
@@ -27,11 +28,19 @@ constexpr const char* kHelp =
     "                 port number (n is COMn on Windows, /dev/ttyS<n-1> on Linux)\n"
     "  --speed N      line speed in baud, 19200 when not given; always 8 data bits, no parity,\n"
     "                 1 stop bit\n"
-    "  --delete       after printing, delete the messages shown (and only those) and report per\n"
-    "                 message: \"1-3:OK \" deleted, \"1 3:Error \" not deleted\n"
+    "  --delete       once every line is written out, delete the messages shown in full (and\n"
+    "                 only those) and report per message: \"1-3:OK \" deleted, \"1 3:Error \" not\n"
+    "                 deleted. Nothing is deleted when the output could not be written\n"
     "  --help, -h     this text\n"
     "\n"
-    "exit status: 0 when every step ended well, 1 when one did not, 2 for a usage error.\n";
+    "Line breaks inside a text print as spaces, other control characters (but the tab) as\n"
+    "U+FFFD. The last line on standard error counts the messages: \"shown 28, listed for\n"
+    "deletion 26\". A message is listed only when it was shown in full from a memory that stayed\n"
+    "selected while it was listed.\n"
+    "\n"
+    "exit status: 0 when every step ended well, 1 when one did not (with --delete also when a\n"
+    "message was shown but not listed for deletion, so it stays on the modem, or when the output\n"
+    "could not be written), 2 for a usage error.\n";
 
 // The bytes received in one step, on one line of standard error that rewrites itself; only once
 // a reply is long enough for the wait to be noticed.
@@ -115,6 +124,18 @@ void PrintUtf8(std::FILE* stream, TextView text) {
   std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
+// The messages, one line each, in UTF-8; true when all of it reached the output.
+bool PrintMessages(TextView sms) {
+  bool written = true;
+  for (std::size_t start = 0; start < sms.size();) {
+    std::size_t end = sms.find(u"\r\n", start);
+    if (end == TextView::npos) end = sms.size();
+    written = WriteLine(stdout, PrintableLine(sms.substr(start, end - start))) && written;
+    start = end + 2;
+  }
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && written;
+}
+
 // One step's status on standard error.
 void Report(Progress& progress, const char* step, TextView status) {
   progress.NextStep();
@@ -159,19 +180,27 @@ int RunRead(std::span<const std::string_view> args) {
   quorlin.ReadAllMsg();
   Report(progress, "read", quorlin.Error());
   bool all_ok = quorlin.Error() == u"OK";
-  PrintUtf8(stdout, quorlin.Sms());
-  if (!quorlin.Sms().ends_with(u"\r\n")) std::fputc('\n', stdout);
-  std::fflush(stdout);
+  // A message is deleted only once the user has it: never when the output failed (a full disk,
+  // a closed pipe).
+  const bool printed = PrintMessages(quorlin.Sms());
+  if (!printed) {
+    std::fputs("quorlin read: cannot write the messages; nothing is deleted\n", stderr);
+    all_ok = false;
+  }
 
-  if (options.remove) {
+  if (options.remove && printed) {
     quorlin.DeleteMsg();
     Report(progress, "delete", quorlin.Error());
-    // A message that was not deleted leaves "<storage> <index>:Error " in the report.
-    all_ok = all_ok && !Contains(quorlin.Error(), u"Error");
+    // A message that was not deleted leaves "<storage> <index>:Error " in the report; one that
+    // was shown but not listed stays on the modem without an item.
+    all_ok = all_ok && !Contains(quorlin.Error(), u"Error") &&
+             quorlin.ListedCount() == quorlin.ShownCount();
   }
 
   quorlin.ClosePort();
   Report(progress, "close", quorlin.Error());
+  std::fprintf(stderr, "shown %zu, listed for deletion %zu\n", quorlin.ShownCount(),
+               quorlin.ListedCount());
   return all_ok ? 0 : 1;
 }
 

@@ -41,6 +41,19 @@ class DecodeCommand(unittest.TestCase):
         pdu = pdu_builder.deliver("+79031112233", "Привет 😀", encoding="ucs2")
         self.assertTrue(decode([pdu])[0].endswith("\tПривет 😀"))
 
+    def test_control_characters_cannot_drive_the_terminal(self):
+        pdu = pdu_builder.deliver("+79031112233", "a\x1b[2Jb\tc\x07\x7f\x9bd", encoding="ucs2")
+        self.assertTrue(decode([pdu])[0].endswith("\ta\ufffd[2Jb\tc\ufffd\ufffd\ufffdd"))
+
+    @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full on this system")
+    def test_a_write_error_is_exit_status_1(self):
+        with open("/dev/full", "wb") as full:
+            for args, stdin in (([HELLO], b""), ([], HELLO.encode() + b"\n")):
+                run = subprocess.run([CLI, "decode", *args], input=stdin, stdout=full,
+                                     stderr=subprocess.PIPE)
+                self.assertEqual(run.returncode, 1, args)
+                self.assertIn(b"cannot write", run.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()
