@@ -39,6 +39,13 @@ SPLIT_AT_GAP = 0.300
 PACE_CHUNK = 32
 UNSOLICITED_RATE = 0.25
 UNSOLICITED_LINES = ('+CMTI: "SM",3', "^RSSI:5", "+CREG: 1", "^RSSI:17")
+LINE_ENDS = {"crlf": b"\r\n", "cr": b"\r", "lf": b"\n"}
+# --urc-inside-pdu puts this between the two halves of every PDU line, as some Huawei modems do.
+URC_INSIDE_PDU = "^RSSI:19"
+CHATTER_LINE = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47"
+# Chatter is left out while the terminal holds this much that nobody read: a pty master write
+# blocks once the slave's buffers are full, and the modem would stop answering.
+CHATTER_BACKLOG = 4096
 # After a hang-up the simulator waits this long at most for the client to read what was
 # already sent: closing the master discards whatever the slave side still holds.
 HANGUP_DRAIN_TIMEOUT = 30.0
@@ -243,21 +250,24 @@ class SerialLine:
 
 @dataclasses.dataclass
 class Segment:
-    """One piece of a reply. kind: info, header, pdu, final, or event (made when reached)."""
+    """One line of a reply. kind: info, header, pdu, final, or event (made when reached).
+
+    `lead` puts a line end before the line too (a reply's first line, the final result);
+    `end` is False for a PDU line glued to the next header."""
     kind: str
-    data: bytes = b""
-    make: Optional[Callable[[], bytes]] = None
+    text: str = ""
+    lead: bool = False
+    end: bool = True
+    make: Optional[Callable[[], str]] = None
 
 
 def info_reply(*lines):
-    segments = [Segment("info", (b"\r\n" if i == 0 else b"") + line.encode("latin-1") + b"\r\n")
-                for i, line in enumerate(lines)]
-    return segments + [Segment("final", b"\r\nOK\r\n")]
+    segments = [Segment("info", line, lead=i == 0) for i, line in enumerate(lines)]
+    return segments + [Segment("final", "OK", lead=True)]
 
 
 def error_reply(cms=None):
-    text = "ERROR" if cms is None else f"+CMS ERROR: {cms}"
-    return [Segment("final", f"\r\n{text}\r\n".encode())]
+    return [Segment("final", "ERROR" if cms is None else f"+CMS ERROR: {cms}", lead=True)]
 
 
 def command_matches(line, command):
@@ -277,6 +287,7 @@ class Failure:
     remaining: Optional[int] = None  # None fails every time
     silent: bool = False             # no answer at all instead of an error
     skip: int = 0                    # matching commands still answered normally first
+    late: float = 0                  # seconds until a normal answer, busy meanwhile
 
 
 def take_counts(parts):
@@ -312,6 +323,16 @@ def parse_failure(option):
     return Failure(command, cms, remaining, skip=skip)
 
 
+def parse_late(option):
+    """CMD:MS[:COUNT][:after=K]"""
+    match = re.fullmatch(r"(AT.*?):(\d+)(?::(\d+))?(?::after=(\d+))?", option, re.IGNORECASE)
+    if not match:
+        raise ValueError(f"--late {option!r}: expected CMD:MS[:COUNT][:after=K], CMD with AT")
+    command, ms, count, skip = match.groups()
+    return Failure(command, remaining=None if count is None else int(count),
+                   skip=int(skip or 0), late=int(ms) / 1000)
+
+
 def parse_arrival(option):
     """SM:<index>:<pdu> for --store-during-listing; the new message is unread."""
     fields = option.split(":", 2)
@@ -336,7 +357,20 @@ class Modem:
         self.unsolicited = options.unsolicited
         # Silences first: a command both silenced and failed gets no answer.
         self.faults = ([parse_silence(s) for s in options.silent]
+                       + [parse_late(s) for s in options.late]
                        + [parse_failure(s) for s in options.fail])
+        self.eol = LINE_ENDS[options.line_end]
+        self.urc_inside_pdu = options.urc_inside_pdu
+        self.header_no_space = options.header_no_space
+        self.glued_headers = options.glued_headers
+        self.alpha = options.alpha
+        self.busy = None            # (due time, command line) of a late answer
+        self.chatter = options.chatter / 1000
+        self.next_chatter = time.monotonic() + self.chatter if self.chatter else None
+        self.unread = lambda: 0     # bytes the terminal holds unread; main() knows the slave
+        self.lose_bytes, self.lose_after = options.lose_bytes or (0, 0)
+        self.listings = 0
+        self.reply_loss = 0
         self.hangup_after = options.hangup_after_bytes
         self.arrivals = [parse_arrival(s) for s in options.store_during_listing]
         for msg in self.arrivals:
@@ -369,6 +403,9 @@ class Modem:
         text = raw.decode("latin-1")
         if not text.strip():
             return
+        if self.busy:
+            self.log.write("command", line=text, dropped=True)
+            return
         self.log.write("command", line=text)
         self.line.start_reply()
         if self.echo:
@@ -378,6 +415,12 @@ class Modem:
         failure = self.fault_for(text)
         if failure and failure.silent:
             return
+        if failure and failure.late:
+            self.busy = (time.monotonic() + failure.late, text)
+            return
+        self.answer(text, failure)
+
+    def answer(self, text, failure=None):
         if failure:
             reply = error_reply(failure.cms)
         else:
@@ -388,6 +431,31 @@ class Modem:
         if self.latency:
             time.sleep(self.latency)
         self.transmit(reply)
+
+    def tick(self):
+        """Between commands: a late answer that is due, then chatter that is due."""
+        if self.busy and time.monotonic() >= self.busy[0]:
+            text, self.busy = self.busy[1], None
+            self.answer(text)
+        self.chat(self.line.write)
+
+    def wait_time(self):
+        """How long the main loop may wait for input before tick() has work."""
+        due = [t for t in (self.busy and self.busy[0], self.next_chatter) if t]
+        return max(0.0, min([1.0] + [t - time.monotonic() for t in due]))
+
+    def chat(self, write):
+        now = time.monotonic()
+        if self.next_chatter is None or now < self.next_chatter:
+            return
+        self.next_chatter = now + self.chatter
+        if self.unread() <= CHATTER_BACKLOG:
+            write(self.frame(CHATTER_LINE))
+
+    def frame(self, text, lead=True, end=True):
+        """The one place where lines get their line ends (the echo aside)."""
+        return ((self.eol if lead else b"") + text.encode("latin-1")
+                + (self.eol if end else b""))
 
     def fault_for(self, text):
         """The fault that takes this command, if any; every matching fault counts it."""
@@ -442,18 +510,40 @@ class Modem:
         return handler(kind, (match.group(3) or "").strip())
 
     def emit(self, segments):
-        """Write a reply, with unsolicited lines between its segments when enabled.
+        """Write a reply, with unsolicited lines and chatter between its segments when enabled.
 
-        In a listing, one always comes between the first +CMGL header and its PDU line."""
+        In a listing, one unsolicited line always comes between the first +CMGL header and its
+        PDU line. A --lose-bytes loss starts in the middle of the first PDU line."""
         first_pdu_done = False
+        sent = 0
+        lost = None   # (start, end) offsets of the reply's bytes that are never sent
+
+        def send(data):
+            nonlocal sent
+            kept = data
+            if lost:
+                kept = data[:max(0, lost[0] - sent)] + data[max(0, lost[1] - sent):]
+            sent += len(data)
+            self.line.write(kept)
+
+        loss, self.reply_loss = self.reply_loss, 0
         for number, segment in enumerate(segments):
             if self.unsolicited and number:
                 forced = segment.kind == "pdu" and not first_pdu_done
                 if forced or self.rng.random() < UNSOLICITED_RATE:
-                    self.line.write(f"\r\n{self.rng.choice(UNSOLICITED_LINES)}\r\n".encode())
-            if segment.kind == "pdu":
+                    send(self.frame(self.rng.choice(UNSOLICITED_LINES)))
+            self.chat(send)
+            text = segment.make() if segment.make else segment.text
+            if segment.kind == "pdu" and not first_pdu_done:
                 first_pdu_done = True
-            self.line.write(segment.make() if segment.make else segment.data)
+                if loss:
+                    lost = (sent + len(text) // 2, sent + len(text) // 2 + loss)
+            if segment.kind == "pdu" and self.urc_inside_pdu:
+                half = len(text) // 2
+                send(self.frame(text[:half], lead=False, end=False) + self.frame(URC_INSIDE_PDU)
+                     + self.frame(text[half:], lead=False, end=segment.end))
+            else:
+                send(self.frame(text, segment.lead, segment.end))
 
     # ------------------------------------------------------------ settings
 
@@ -585,18 +675,23 @@ class Modem:
         storage = self.memories[0]
         listed = [m for m in self.store.in_order(storage) if wanted in (STAT_ALL, m.stat)]
         segments = []
+        space = "" if self.header_no_space else " "
         for number, msg in enumerate(listed):
-            lead = b"" if number else b"\r\n"
-            header = f"+CMGL: {msg.index},{msg.stat},,{tpdu_length(msg.pdu)}\r\n"
-            segments += [Segment("header", lead + header.encode()),
-                         Segment("pdu", msg.pdu.encode() + b"\r\n")]
+            alpha = f'"{self.alpha[number % len(self.alpha)]}"' if self.alpha else ""
+            header = f"+CMGL:{space}{msg.index},{msg.stat},{alpha},{tpdu_length(msg.pdu)}"
+            glued = self.glued_headers and number + 1 < len(listed)
+            segments += [Segment("header", header, lead=number == 0),
+                         Segment("pdu", msg.pdu, end=not glued)]
         arrival = next((a for a in self.arrivals if a.storage == storage), None)
         if arrival:
             self.arrivals.remove(arrival)
-            event = Segment("event", make=lambda: self._arrive(arrival))
+            event = Segment("event", lead=True, make=lambda: self._arrive(arrival))
             segments.insert(2 if segments else 0, event)
-        segments.append(Segment("final", b"\r\nOK\r\n"))
+        segments.append(Segment("final", "OK", lead=True))
         self.reply_budget, self.hangup_after = self.hangup_after, None
+        self.listings += 1
+        if self.listings == self.lose_after + 1:
+            self.reply_loss = self.lose_bytes
         self.after_reply = lambda: self._mark_read(listed)
         return segments
 
@@ -611,7 +706,7 @@ class Modem:
         self.store.add(msg)
         self.log.write("stored", storage=msg.storage, index=msg.index, pdu=msg.pdu)
         self.changed()
-        return f'\r\n+CMTI: "{msg.storage}",{msg.index}\r\n'.encode()
+        return f'+CMTI: "{msg.storage}",{msg.index}'
 
     def cmd_cmgr(self, kind, args):
         """+CMGR: <stat>,[<alpha>],<length> CR LF <pdu>"""
@@ -723,10 +818,11 @@ def wait_for_drain(slave):
 def serve(modem, master):
     splitter = LineSplitter()
     while True:
-        readable, _, _ = select.select([master], [], [], 1.0)
+        readable, _, _ = select.select([master], [], [], modem.wait_time())
         if readable:
             for raw in splitter.feed(os.read(master, 4096)):
                 modem.handle(raw)
+        modem.tick()
 
 
 def parse_args(argv):
@@ -759,8 +855,35 @@ def parse_args(argv):
     p.add_argument("--store-during-listing", action="append", default=[],
                    metavar="STORAGE:INDEX:PDU",
                    help="store this message during the first listing of its storage")
+    p.add_argument("--urc-inside-pdu", action="store_true",
+                   help=f"put {URC_INSIDE_PDU} in the middle of every listed PDU line")
+    p.add_argument("--header-no-space", action="store_true",
+                   help="listing headers without the space after the colon: +CMGL:1,1,,23")
+    p.add_argument("--glued-headers", action="store_true",
+                   help="no line break between a listed PDU line and the next header")
+    p.add_argument("--line-end", choices=tuple(LINE_ENDS), default="crlf",
+                   help="line end of everything but the echo (default crlf)")
+    p.add_argument("--alpha", action="append", default=[], metavar="NAME",
+                   help="phone-book names for the listing headers, given in turn")
+    p.add_argument("--late", action="append", default=[], metavar="CMD:MS[:COUNT][:after=K]",
+                   help="answer CMD only MS ms later, dropping other commands meanwhile")
+    p.add_argument("--chatter", type=int, default=0, metavar="MS",
+                   help="an NMEA line between the modem's lines every MS ms")
+    p.add_argument("--lose-bytes", metavar="N[:after=K]",
+                   help="never send N bytes of the first listing (after K listings), "
+                        "from the middle of its first PDU line")
     p.add_argument("--log", metavar="FILE", help="JSON lines of commands and deletions")
     args = p.parse_args(argv)
+    if args.chatter < 0:
+        p.error("--chatter cannot be negative")
+    if args.lose_bytes is not None:
+        match = re.fullmatch(r"(\d+)(?::after=(\d+))?", args.lose_bytes)
+        if not match:
+            p.error("--lose-bytes: expected N[:after=K]")
+        args.lose_bytes = (int(match.group(1)), int(match.group(2) or 0))
+    for name in args.alpha:
+        if not name.isprintable() or not name.isascii():
+            p.error(f"--alpha {name!r}: printable ASCII only")
     if args.baud < 0 or args.latency < 0:
         p.error("--baud and --latency cannot be negative")
     if args.split_at < 0:
@@ -793,6 +916,7 @@ def main(argv=None):
     line = SerialLine(master, args.baud, args.split, random.Random(args.seed), args.split_at)
     try:
         modem = Modem(store, line, args, EventLog(args.log))
+        modem.unread = lambda: pending_input(slave)
         if args.link:
             make_link(args.link, path)
     except (OSError, ValueError) as err:

@@ -99,7 +99,7 @@ void AtExchange::SettleBeforeWriting() {
   ResultScanner scanner(u"OK");
   Text late;
   std::size_t line_end = 0;
-  int quiet_polls = 0;  // in a row
+  int quiet_polls = 0;
   const Clock::TimePoint started = clock_.Now();
   while (clock_.Now() - started < kMaxSettle) {
     const Text received = ReadBytes(*port_);
@@ -108,7 +108,6 @@ void AtExchange::SettleBeforeWriting() {
       port_->WaitForInput(kMaxPause);
       continue;
     }
-    quiet_polls = 0;
     late += received;
     if (scanner.Scan(late, false, line_end) != ResultCode::kNone) return;
   }

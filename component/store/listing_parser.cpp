@@ -101,6 +101,22 @@ std::vector<TextView> ListingLines(TextView listing_text) {
   return lines;
 }
 
+// What a modem puts between the lines of a listing on its own: +CMTI, ^RSSI, $GPGGA (a GPS on
+// the same port), RING, NO CARRIER. Anything else inside an entry is a line damaged on the way
+// (bytes lost): the PDU lines around it may belong to another message.
+bool IsUnsolicited(TextView line) {
+  line = TrimSpaces(line);
+  if (line.empty() || line.front() == u'+' || line.front() == u'^' || line.front() == u'$') {
+    return true;
+  }
+  for (char16_t c : line) {
+    const bool letter_or_digit =
+        (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');
+    if (!letter_or_digit && c != u' ') return false;
+  }
+  return true;
+}
+
 bool EndsPdu(TextView line) {
   return IsHeader(line) || line == kStorage1 || line == kStorage2 ||
          ClassifyLine(line, u"OK") != ResultCode::kNone;
@@ -142,9 +158,14 @@ std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorag
     // The PDU runs over every hexadecimal line up to the next header or the final result;
     // unsolicited lines (+CMTI, ^RSSI), even one in the middle of the PDU, are stepped over.
     Text pdu;
+    bool damaged = false;
     std::size_t next = i + 1;
     for (; next < lines.size() && !EndsPdu(lines[next]); ++next) {
-      if (IsHexLine(lines[next])) pdu += lines[next];
+      if (IsHexLine(lines[next])) {
+        pdu += lines[next];
+      } else if (!IsUnsolicited(lines[next])) {
+        damaged = true;
+      }
     }
     i = next - 1;
     if (pdu.empty()) continue;
@@ -159,7 +180,8 @@ std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorag
     const auto header = ReadHeader(line);
     const bool storage_deletable =
         (storage == 1 && deletable.phone) || (storage == 2 && deletable.sim);
-    if (header && storage_deletable && decoded.whole && HoldsAnnouncedOctets(pdu, header->length)) {
+    if (header && storage_deletable && !damaged && decoded.whole &&
+        HoldsAnnouncedOctets(pdu, header->length)) {
       result.references[entries - 1] =
           FromAscii(std::to_string(storage)) + u"     " + header->index;
       ++result.listed;

@@ -5,7 +5,6 @@
 namespace quorlin {
 namespace {
 
-constexpr TextView kCrLf = u"\r\n";
 constexpr int kListingPolls = 30;
 
 // The largest listing a modem can send: 255 messages, each a header with a phone-book name and

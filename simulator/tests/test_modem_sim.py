@@ -301,6 +301,9 @@ class DeviceTests(SimTestCase):
             ("ME 1 0 00\nME 1 1 00", [], "twice"),
             ("ME 1 0 00", ["--fail", "CMGD"], "AT"),
             ("SM 7 0 00", ["--store-during-listing", "SM:7:00"], "already"),
+            ("ME 1 0 00", ["--late", "AT+CMGD"], "CMD:MS"),
+            ("ME 1 0 00", ["--lose-bytes", "5:later"], "N[:after=K]"),
+            ("ME 1 0 00", ["--alpha", "Åsa"], "ASCII"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             store = os.path.join(tmp, "store.txt")

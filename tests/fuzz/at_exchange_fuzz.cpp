@@ -209,7 +209,8 @@ class Modem {
     silent_polls_ = 0;
     const auto allowed = SilentPollsAllowed(command_);
     if (!allowed) Fail("a command the store operations never send");
-    allowed_silent_polls_ = *allowed;
+    // Two more: the quiet reads before the next command, which waits for a late reply.
+    allowed_silent_polls_ = *allowed + 2;
 
     if (command_.starts_with("AT+CPMS=")) {
       selected_.reset();
@@ -228,20 +229,22 @@ class Modem {
   void Judge() {
     if (trace_ && !command_.empty()) std::fprintf(stderr, ">> %s\n", Escaped(reply_).c_str());
     if (command_.starts_with("AT+CPMS=")) {
-      // The object takes a reply with "OK" anywhere in it as a selection.
+      // A reply with "OK" anywhere in it may have been taken for a selection (the object is
+      // stricter: a whole line).
       if (reply_.find("OK") != std::string::npos) selected_ = command_.substr(8);
     } else if (command_ == "AT+CMGL=4" && selected_) {
       RecordListed(*selected_);
     }
   }
 
-  // Every header whose line, and a hexadecimal line after it, arrived whole.
+  // Every header whose line, and a hexadecimal line after it, arrived whole. A line ends at CR,
+  // LF or both.
   void RecordListed(const std::string& memory) {
     std::vector<std::string_view> lines;
     std::string_view rest = reply_;
-    for (std::size_t end; (end = rest.find("\r\n")) != std::string_view::npos;) {
+    for (std::size_t end; (end = rest.find_first_of("\r\n")) != std::string_view::npos;) {
       lines.push_back(rest.substr(0, end));
-      rest.remove_prefix(end + 2);
+      rest.remove_prefix(end + 1);
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
       const auto index = HeaderIndex(lines[i]);

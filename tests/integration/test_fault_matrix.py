@@ -5,6 +5,9 @@ Each row names the fault, the step it hits (ReadAllMsg through `quorlin read`, D
 may be deleted. Whatever the row, it fails when a message is deleted that was not shown in full:
 every deletion in the simulator's log is decoded and must be a line the front end printed.
 
+Every run must end with `shown N, listed for deletion M` on standard error: N is the number of
+lines printed, M is N less the messages a row leaves on the modem on purpose (`left`).
+
 Rows are independent, each with its own simulator, and run side by side: the suite takes about as
 long as its slowest row (a hundred deletions, each after the 500 ms pause before AT+CMGD).
 
@@ -18,6 +21,7 @@ import dataclasses
 import json
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -44,14 +48,28 @@ def _stored(*messages):
     return "".join(f"{storage} {index} 1 {pdu}\n" for storage, index, pdu in messages)
 
 
+# Phone memory 1, 2 and 1003, SIM 1 and 10: 7-bit, UCS2, a status report.
+BASE = _stored(
+    ("ME", 1, pdu_builder.deliver("+79161234567", "Phone memory, message one")),
+    ("ME", 2, pdu_builder.deliver("+79031112233", "Телефон, сообщение два")),
+    ("ME", 1003, pdu_builder.deliver("MegaBank", "Index above 999 in the phone")),
+    ("SM", 1, pdu_builder.deliver("+79998887766", "SIM card, message one")),
+    ("SM", 10, pdu_builder.status_report("+79161234567", mr=42)),
+)
+
 STORES = {
-    # Phone memory 1, 2 and 1003, SIM 1 and 10: 7-bit, UCS2, a status report.
-    "base": _stored(
-        ("ME", 1, pdu_builder.deliver("+79161234567", "Phone memory, message one")),
-        ("ME", 2, pdu_builder.deliver("+79031112233", "Телефон, сообщение два")),
-        ("ME", 1003, pdu_builder.deliver("MegaBank", "Index above 999 in the phone")),
+    "base": BASE,
+    # Seven messages in the phone memory: each phone-book name of the --alpha row gets one.
+    "seven": BASE + _stored(*[
+        ("ME", index, pdu_builder.deliver("+79161234567", f"Phone memory, message {word}"))
+        for index, word in ((3, "three"), (4, "four"), (5, "five"), (6, "six"))]),
+    # ME 1 and 2 of one sender and one TPDU length: a PDU line taken for the other's is not
+    # given away by its length.
+    "twins": _stored(
+        ("ME", 1, pdu_builder.deliver("+79161234567", "Twin message, the first one")),
+        ("ME", 2, pdu_builder.deliver("+79161234567", "Twin message, the other one")),
+        ("ME", 3, pdu_builder.deliver("+79031112233", "After the twins")),
         ("SM", 1, pdu_builder.deliver("+79998887766", "SIM card, message one")),
-        ("SM", 10, pdu_builder.status_report("+79161234567", mr=42)),
     ),
     # One message: every command's reply is short.
     "one": _stored(("ME", 1, pdu_builder.deliver("+79161234567", "One message only"))),
@@ -87,6 +105,18 @@ def hangup_inside_second_message(store):
     return whole + header + len(second[2]) // 2
 
 
+def loss_from_first_pdu(store, into_pdu):
+    """--lose-bytes N for the phone memory's listing: from the middle of its first PDU line (where
+    the simulator starts the loss) to the middle of the second PDU line, or else to just after
+    "+CMGL: " of the second header."""
+    first, second = [m for m in parse_store(STORES[store]) if m[0] == "ME"][:2]
+    rest_of_first = len(first[2]) - len(first[2]) // 2 + len("\r\n")
+    if not into_pdu:
+        return rest_of_first + len("+CMGL: ")
+    header = len(f"+CMGL: {second[1]},1,,{pdu_builder.tpdu_length(second[2])}\r\n")
+    return rest_of_first + header + len(second[2]) // 2
+
+
 # ---------------------------------------------------------------- the table
 
 @dataclasses.dataclass
@@ -102,15 +132,19 @@ class Row:
     deleted: str
     store: str = "base"
     echo: str = "on"
+    left: int = 0              # shown messages deliberately not listed for deletion
+    damaged: int = 0           # printed lines that are no whole message of the store
+    max_seconds: Optional[float] = None   # time bound of the whole run
 
     @property
     def exit_code(self):
-        return 0 if self.read == "OK" and "Error" not in self.delete else 1
+        return 0 if self.read == "OK" and "Error" not in self.delete and not self.left else 1
 
 
 ALL_DELETED = "1-1:OK 1-2:OK 1-1003:OK 2-1:OK 2-10:OK "
 ME_DELETED = "1-1:OK 1-2:OK 1-1003:OK "
 SM_DELETED = "2-1:OK 2-10:OK "
+NAMES = ["OK", "ERROR", "BOOK", "TOKEN", "OK Taxi", "Smith, John", 'Bob "the" Builder']
 
 ROWS = [
     Row("no fault, echo on", "both", [], "OK", ALL_DELETED, "all", "all"),
@@ -169,6 +203,45 @@ ROWS = [
         "OK", "1-3:OK 1-1003:OK 2-500:OK 2-2500:OK ", "all", "all", store="high"),
     Row("a message stored while the listing runs", "both",
         ["--store-during-listing", f"ME:7:{ARRIVING}"], "OK", ALL_DELETED, "all", "all"),
+    # Quirks of real modems in the listing's layout and line ends.
+    Row("^RSSI line in the middle of every PDU line", "ReadAllMsg", ["--urc-inside-pdu"],
+        "OK", ALL_DELETED, "all", "all"),
+    Row("no space after +CMGL:", "ReadAllMsg", ["--header-no-space"],
+        "OK", ALL_DELETED, "all", "all", echo="off"),
+    Row("header glued to the PDU line before it", "ReadAllMsg", ["--glued-headers"],
+        "OK", ALL_DELETED, "all", "all"),
+    Row("lines ended by CR alone", "both", ["--line-end", "cr"],
+        "OK", ALL_DELETED, "all", "all", echo="off"),
+    Row("lines ended by LF alone", "both", ["--line-end", "lf"],
+        "OK", ALL_DELETED, "all", "all"),
+    Row("LF alone, replies in random pieces", "both",
+        ["--line-end", "lf", "--split", "--seed", "4"], "OK", ALL_DELETED, "all", "all"),
+    Row("phone-book names: OK, ERROR, commas, quotes", "ReadAllMsg",
+        [o for name in NAMES for o in ("--alpha", name)], "OK",
+        "1-1:OK 1-2:OK 1-3:OK 1-4:OK 1-5:OK 1-6:OK 1-1003:OK " + SM_DELETED, "all", "all",
+        store="seven", echo="off"),
+    # A late reply must not be taken for the answer to the command after it.
+    Row('AT+CPMS="SM" answered 3 s late', "both", ["--late", 'AT+CPMS="SM":3000:1'],
+        "No answer", ME_DELETED, "ME", "ME"),
+    Row('AT+CPMS="SM" refused after a late AT+CPMS="ME"', "ReadAllMsg",
+        ["--late", 'AT+CPMS="ME":3000:1', "--fail", 'AT+CPMS="SM":1'],
+        "Error", "Empty", "none", "none", echo="off"),
+    Row('AT+CPMS="SM" refused after a late AT+CPMS="ME", deleting', "DeleteMsg",
+        ["--late", 'AT+CPMS="ME":3000:1:after=1', "--fail", 'AT+CPMS="SM":after=1'],
+        "OK", "2 10:Error ", "all", "none"),
+    # NMEA sentences on the line every 100 ms.
+    Row("chattering line, no command answered", "both", ["--chatter", "100", "--silent", "AT"],
+        "No answer", "Empty", "none", "none", max_seconds=60),
+    Row("chattering line", "both", ["--chatter", "100"], "OK", ALL_DELETED, "all", "all",
+        echo="off"),
+    # Bytes lost on the way (an overflowing input queue): two lines end up joined.
+    Row("bytes lost from the middle of one PDU line to the middle of the next", "ReadAllMsg",
+        ["--lose-bytes", str(loss_from_first_pdu("base", into_pdu=True))],
+        "OK", "1-1003:OK " + SM_DELETED, "ME 1003, SM", "ME 1003, SM", left=1, damaged=1),
+    Row("bytes lost up to the second index: its PDU line comes under the first header",
+        "ReadAllMsg",
+        ["--lose-bytes", str(loss_from_first_pdu("twins", into_pdu=False))],
+        "OK", "1-3:OK 2-1:OK ", "ME 2, ME 3, SM", "ME 3, SM", store="twins", left=1, echo="off"),
 ]
 
 
@@ -200,6 +273,7 @@ class Outcome:
     stored_during: list
     seconds: float
     error: Optional[str] = None
+    tally: Optional[tuple] = None   # (shown, listed for deletion) from standard error
 
 
 def run_row(row):
@@ -216,8 +290,12 @@ def run_row(row):
             if not tty:
                 return Outcome({}, [], -1, [], [], 0, "simulator: " + sim.stderr.read())
             started = time.monotonic()
-            cli = subprocess.run([CLI, "read", "--device", tty, "--delete"],
-                                 capture_output=True, timeout=ROW_TIMEOUT)
+            limit = row.max_seconds or ROW_TIMEOUT
+            try:
+                cli = subprocess.run([CLI, "read", "--device", tty, "--delete"],
+                                     capture_output=True, timeout=limit)
+            except subprocess.TimeoutExpired:
+                return Outcome({}, [], -1, [], [], limit, f"quorlin read ran past {limit} s")
             seconds = time.monotonic() - started
         finally:
             if sim.poll() is None:
@@ -226,18 +304,23 @@ def run_row(row):
             sim.stdout.close()
             sim.stderr.close()
         events = [json.loads(line) for line in Path(log_path).read_text().splitlines()]
-        statuses = {}
+        statuses, tally = {}, None
         for line in cli.stderr.decode("utf-8", "replace").split("\n"):
-            match = re.fullmatch(r"(open|read|delete|close): (.*)", line.split("\r")[-1])
+            line = line.split("\r")[-1]
+            match = re.fullmatch(r"(open|read|delete|close): (.*)", line)
             if match:
                 statuses[match.group(1)] = match.group(2)
+            match = re.fullmatch(r"shown (\d+), listed for deletion (\d+)", line)
+            if match:
+                tally = (int(match.group(1)), int(match.group(2)))
         # quorlin decode prints a line break inside a text as a space; do the same here so the
         # two outputs compare (a text with a line feed would split; the stores hold none).
         printed = cli.stdout.decode("utf-8", "replace").replace("\r", " ").split("\n")
         return Outcome(
             statuses, [line for line in printed if line], cli.returncode,
             [(e["storage"], e["index"], e["pdu"]) for e in events if e["event"] == "delete"],
-            [(e["storage"], e["index"]) for e in events if e["event"] == "stored"], seconds)
+            [(e["storage"], e["index"]) for e in events if e["event"] == "stored"], seconds,
+            tally=tally)
 
 
 def decoded_lines(pdus):
@@ -263,8 +346,11 @@ class FaultMatrix(unittest.TestCase):
                                          decoded_lines([p for _, _, p in messages])))
         cls.decoded_arriving = decoded_lines([ARRIVING])[0]
         with concurrent.futures.ThreadPoolExecutor(PARALLEL_ROWS) as pool:
-            # The slow rows first (a hundred deletions, silences), so none waits for a worker.
-            slowest_first = sorted(ROWS, key=lambda r: (r.store != "many", "--silent" not in r.options))
+            # The slow rows first (a hundred deletions, silences, late replies), so none waits
+            # for a worker.
+            slow = ("--silent", "--late", "--chatter")
+            slowest_first = sorted(ROWS, key=lambda r: (
+                r.store != "many", not any(o in r.options for o in slow)))
             futures = {row.name: pool.submit(run_row, row) for row in slowest_first}
             cls.outcomes = {name: future.result() for name, future in futures.items()}
         for row in ROWS:
@@ -281,12 +367,14 @@ class FaultMatrix(unittest.TestCase):
         decoded = self.decoded[row.store]
         self.assertEqual(len(set(decoded.values())), len(decoded), "store lines are not distinct")
 
-        # What was shown: every printed line is a whole message of the store.
+        # What was shown: every printed line is a whole message of the store, but for the
+        # damaged ones a row expects.
         shown = collections.Counter(outcome.printed)
         if outcome.printed == ["Empty"]:
             shown = collections.Counter()
-        for line in shown:
-            self.assertIn(line, decoded.values(), "printed a line that is no whole message")
+        damaged = [line for line in shown if line not in decoded.values()]
+        self.assertEqual(len(damaged), row.damaged,
+                         f"printed lines that are no whole message: {damaged}")
         shown_keys = [key for key, line in decoded.items() if line in shown]
         self.assertEqual(shown_keys, named_messages(row.shown, messages))
         self.assertNotIn(self.decoded_arriving, shown, "the message stored meanwhile was shown")
@@ -308,21 +396,30 @@ class FaultMatrix(unittest.TestCase):
         else:
             self.assertEqual(outcome.statuses.get("delete"), row.delete)
         self.assertEqual(outcome.statuses.get("close"), "OK")
+        printed = sum(shown.values())
+        self.assertEqual(outcome.tally, (printed, printed - row.left),
+                         "(shown, listed for deletion)")
         self.assertEqual(outcome.exit_code, row.exit_code)
+        if row.max_seconds:
+            self.assertLess(outcome.seconds, row.max_seconds)
 
 
 def markdown():
     """The table for docs/fault-matrix.md."""
     lines = ["| Fault | Step hit | Simulator options | Echo | `read:` | `delete:` | Shown "
-             "| May be deleted |",
-             "|---|---|---|---|---|---|---|---|"]
+             "| May be deleted | Exit |",
+             "|---|---|---|---|---|---|---|---|---|"]
     for row in ROWS:
-        options = " ".join(o if len(o) < 40 else o[:12] + "…" for o in row.options)
+        # Quoted when they hold a space, as a shell would need them (the --alpha names).
+        options = " ".join(shlex.quote(o) if " " in o else o if len(o) < 40 else o[:12] + "…"
+                           for o in row.options)
         options = f"`{options}`".replace("|", "\\|") if options else "–"
         store = "" if row.store == "base" else f" (store `{row.store}`)"
+        bound = f", under {row.max_seconds:g} s" if row.max_seconds else ""
         delete = "100 items `s-i:OK`" if row.delete == "<100 items>" else f"`{row.delete.rstrip()}`"
-        lines.append(f"| {row.name}{store} | {row.step} | {options} | {row.echo} "
-                     f"| {row.read} | {delete} | {row.shown} | {row.deleted} |")
+        exit_code = f"{row.exit_code}" + (f" ({row.left} left)" if row.left else "")
+        lines.append(f"| {row.name}{store}{bound} | {row.step} | {options} | {row.echo} "
+                     f"| {row.read} | {delete} | {row.shown} | {row.deleted} | {exit_code} |")
     return "\n".join(lines)
 
 

@@ -191,6 +191,18 @@ INSTANTIATE_TEST_SUITE_P(
                   Lines({u"Storage: 1", u"+CMGL: 1,1,,24",
                          Text(kHello.substr(0, 40)) + Text(kPrivet.substr(40)), u"OK"}),
                   {},
+                  1},
+        // Bytes lost from the middle of one PDU to the middle of the next header: the next
+        // message's PDU, whole, would pass for the first one's.
+        QuirkCase{"damaged line between a header and a PDU",
+                  Lines({u"Storage: 1", u"+CMGL: 1,1,,24", Text(kHello.substr(0, 20)) + u"2,1,,24",
+                         kHello, u"+CMGL: 3,1,,24", kHello, u"OK"}),
+                  {Reference(1, u"3")},
+                  2},
+        QuirkCase{"unsolicited lines of a GPS and a ring between header and PDU",
+                  Lines({u"Storage: 1", u"+CMGL: 1,1,,24", u"$GPGGA,123519,4807.038,N", u"RING",
+                         u"NO CARRIER", kHello, u"OK"}),
+                  {Reference(1, u"1")},
                   1}));
 
 TEST(ParseListing, StorageThatMayNotBeDeletedIsShownButNotListed) {
