@@ -446,11 +446,15 @@ FIELDS = ("time stamp", "address", "text")
 
 
 def one_line(reading):
-    """quorlin decode prints one line per PDU: a line break inside a text shows as a space."""
+    """quorlin decode prints one line per PDU: a line break inside a text shows as a space, any
+    other control character but the tab as U+FFFD."""
     if reading is None:
         return None
     stamp, address, text = reading
-    return (stamp, address, text.replace("\r", " ").replace("\n", " "))
+    text = text.replace("\r", " ").replace("\n", " ")
+    text = "".join("\ufffd" if (ord(c) < 0x20 and c != "\t") or 0x7F <= ord(c) <= 0x9F else c
+                   for c in text)
+    return (stamp, address, text)
 
 
 def main():
