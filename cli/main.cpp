@@ -14,8 +14,9 @@ constexpr const char* kUsage =
     "  decode [PDU ...]   decode each PDU (or each line of standard input) into one line:\n"
     "                     time stamp, tab, address, tab, text; an empty line when the PDU\n"
     "                     yields no text\n"
-    "  read --device PATH [--speed N] [--delete]\n"
+    "  read --device PATH [--speed N] [--reset] [--delete] [--trace]\n"
     "                     read every message stored in the modem (and delete them)\n"
+    "  --version          the version\n"
     "\n"
     "'quorlin <command> --help' explains a command's options.\n";
 
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;
   }
+  if (args[0] == "--version") return quorlin::cli::PrintVersion();
   const std::string_view command = args[0];
   const std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
   if (command == "decode") return quorlin::cli::RunDecode(rest);

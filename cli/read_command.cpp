@@ -1,5 +1,6 @@
 // quorlin read: every message stored in the modem, read through the Quorlin object the way an
 // automation client drives it, printed in UTF-8; optionally deleted afterwards.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -10,12 +11,13 @@
 #include "quorlin.hpp"
 #include "terminal_text.hpp"
 #include "text/text.hpp"
+#include "version.h"
 
 namespace quorlin::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "usage: quorlin read --device PATH [--speed N] [--delete]\n"
+    "usage: quorlin read --device PATH [--speed N] [--reset] [--delete] [--trace]\n"
     "\n"
     "Opens the serial port, lists every message stored in the phone memory (ME) and on the\n"
     "SIM (SM), and prints them on standard output in UTF-8, one line per message: time stamp,\n"
@@ -28,9 +30,15 @@ constexpr const char* kHelp =
     "                 port number (n is COMn on Windows, /dev/ttyS<n-1> on Linux)\n"
     "  --speed N      line speed in baud, 19200 when not given; always 8 data bits, no parity,\n"
     "                 1 stop bit\n"
+    "  --reset        before reading, put the modem into PDU mode and reset it (AT+CMGF=0, ATZ);\n"
+    "                 for a modem left in text mode, which answers the listing with ERROR\n"
     "  --delete       once every line is written out, delete the messages shown in full (and\n"
     "                 only those) and report per message: \"1-3:OK \" deleted, \"1 3:Error \" not\n"
     "                 deleted. Nothing is deleted when the output could not be written\n"
+    "  --trace        print the AT dialogue on standard error as it happens: each command\n"
+    "                 written, each piece read (CR and LF shown as \\r and \\n) and each status,\n"
+    "                 with the milliseconds since the start\n"
+    "  --version      the version, as the DLL's version resource carries it\n"
     "  --help, -h     this text\n"
     "\n"
     "Line breaks inside a text print as spaces, other control characters (but the tab) as\n"
@@ -97,17 +105,59 @@ class ReportingPorts final : public PortSystem {
     if (!port) return nullptr;
     return std::make_unique<ReportingPort>(std::move(port), progress_);
   }
+  Text LastOpenFailure() const override { return ports_.LastOpenFailure(); }
 
  private:
   PortSystem& ports_;
   Progress& progress_;
 };
 
+// The AT dialogue on standard error, for a user whose modem answers oddly.
+class Trace final : public ExchangeObserver {
+ public:
+  explicit Trace(Progress& progress) : progress_(progress) {}
+  void CommandWritten(TextView command_line) override { Line(">>", command_line); }
+  void Received(TextView text) override { Line("<<", text); }
+  void StatusReached(TextView status) override { Line("==", status); }
+
+ private:
+  void Line(const char* direction, TextView text) {
+    progress_.NextStep();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started_);
+    Text visible;
+    for (char16_t c : text) {
+      if (c == u'\r') {
+        visible += u"\\r";
+      } else if (c == u'\n') {
+        visible += u"\\n";
+      } else {
+        visible += c;
+      }
+    }
+    std::fprintf(stderr, "%8lld ms %s %s\n", static_cast<long long>(elapsed.count()), direction,
+                 PrintableLine(visible).c_str());
+  }
+
+  Progress& progress_;
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
 struct Options {
   std::string device;
   std::string speed = "19200";
   bool remove = false;
+  bool reset = false;
+  bool trace = false;
 };
+
+// A positive decimal number of at most seven digits.
+bool IsSpeed(std::string_view text) {
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != text.npos) {
+    return false;
+  }
+  return text.find_first_not_of('0') != text.npos;
+}
 
 int UsageError(const std::string& message) {
   std::fputs(("quorlin read: " + message + "\n\n").c_str(), stderr);
@@ -146,6 +196,12 @@ void Report(Progress& progress, const char* step, TextView status) {
 
 }  // namespace
 
+int PrintVersion() {
+  std::printf("quorlin %s (%d.%d.%d.0)\n", QUORLIN_VERSION_TEXT, QUORLIN_VERSION_MAJOR,
+              QUORLIN_VERSION_MINOR, QUORLIN_VERSION_PATCH);
+  return 0;
+}
+
 int RunRead(std::span<const std::string_view> args) {
   Options options;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -154,8 +210,13 @@ int RunRead(std::span<const std::string_view> args) {
       std::fputs(kHelp, stdout);
       return 0;
     }
+    if (arg == "--version") return PrintVersion();
     if (arg == "--delete") {
       options.remove = true;
+    } else if (arg == "--reset") {
+      options.reset = true;
+    } else if (arg == "--trace") {
+      options.trace = true;
     } else if ((arg == "--device" || arg == "--speed") && i + 1 < args.size()) {
       (arg == "--device" ? options.device : options.speed) = std::string(args[++i]);
     } else if (arg == "--device" || arg == "--speed") {
@@ -164,22 +225,40 @@ int RunRead(std::span<const std::string_view> args) {
       return UsageError("unknown option '" + std::string(arg) + "'");
     }
   }
-  if (options.device.empty()) return UsageError("--device is required");
+  if (options.device.empty()) return UsageError("--device needs a device path or port number");
+  if (!IsSpeed(options.speed)) {
+    return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +
+                      options.speed + "'");
+  }
 
   const Platform system = SystemPlatform();
   Progress progress;
   ReportingPorts ports(system.ports, progress);
   Quorlin quorlin({ports, system.clock});
+  Trace trace(progress);
+  if (options.trace) quorlin.SetExchangeObserver(&trace);
   quorlin.SetPortNumber(FromUtf8(options.device));
   quorlin.SetPortSpeed(FromUtf8(options.speed));
 
   quorlin.OpenPort();
+  if (quorlin.Error() != u"OK") {
+    // The component's status names port and mode; the system's reason and a hint follow.
+    const Text reason = ports.LastOpenFailure();
+    Report(progress, "open", quorlin.Error() + (reason.empty() ? Text{} : u" (" + reason + u")"));
+    return 1;
+  }
   Report(progress, "open", quorlin.Error());
-  if (quorlin.Error() != u"OK") return 1;
+
+  bool all_ok = true;
+  if (options.reset) {
+    quorlin.ResetPhone();
+    Report(progress, "reset", quorlin.Error());
+    all_ok = quorlin.Error() == u"OK";
+  }
 
   quorlin.ReadAllMsg();
   Report(progress, "read", quorlin.Error());
-  bool all_ok = quorlin.Error() == u"OK";
+  all_ok = all_ok && quorlin.Error() == u"OK";
   // A message is deleted only once the user has it: never when the output failed (a full disk,
   // a closed pipe).
   const bool printed = PrintMessages(quorlin.Sms());

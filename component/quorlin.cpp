@@ -1,5 +1,7 @@
 #include "quorlin.hpp"
 
+#include <exception>
+
 namespace quorlin {
 
 Quorlin::Quorlin(Platform platform) : platform_(platform) {}
@@ -35,6 +37,22 @@ void Quorlin::ClosePort() {
   MemoryMayChange();
   exchange_.ForgetUnanswered();
   status_text_ = u"OK";
+}
+
+void Quorlin::ReadAllMsg() {
+  WithFailureAsStatus(&Quorlin::ListBothStorages);
+}
+
+void Quorlin::DeleteMsg() {
+  WithFailureAsStatus(&Quorlin::DeleteListed);
+}
+
+void Quorlin::WithFailureAsStatus(void (Quorlin::*operation)()) noexcept {
+  try {
+    (this->*operation)();
+  } catch (const std::exception&) {
+    status_text_ = u"Error";  // fits the string's own buffer: no allocation
+  }
 }
 
 void Quorlin::MemoryMayChange() {

@@ -35,8 +35,12 @@ class Quorlin {
   void OpenPort();
   void ClosePort();
   void ResetPhone();
+  // Both end a run-time failure of their own (memory running out) in the status text "Error".
   void ReadAllMsg();
   void DeleteMsg();
+
+  // Sees every command, every read and every status of the AT dialogue (null: nobody).
+  void SetExchangeObserver(ExchangeObserver* observer) { exchange_.SetObserver(observer); }
 
   // What the last listing left, for diagnostics and tests.
   const Text& ListingText() const { return listing_text_; }
@@ -47,6 +51,10 @@ class Quorlin {
   std::size_t ListedCount() const { return listed_count_; }
 
  private:
+  void ListBothStorages();
+  void DeleteListed();
+  // Runs `operation`; a failure it throws becomes the status text "Error".
+  void WithFailureAsStatus(void (Quorlin::*operation)()) noexcept;
   // Sets "Error. COM is closed" and returns false when no port is open.
   bool CheckPortOpen();
   // AT+CPMS=<mem1> with storage 1 ("ME") or 2 ("SM"); empties the listing text. True when the

@@ -72,6 +72,7 @@ AtExchange::AtExchange(const std::unique_ptr<SerialPort>& port, Clock& clock, Te
 
 void AtExchange::ReadPort() {
   Text received = port_ ? ReadBytes(*port_) : Text{};
+  if (observer_ && !received.empty()) observer_->Received(received);
   clock_.YieldToHost();
   receive_buffer_ += received;
 }
@@ -103,6 +104,7 @@ void AtExchange::SettleBeforeWriting() {
   const Clock::TimePoint started = clock_.Now();
   while (clock_.Now() - started < kMaxSettle) {
     const Text received = ReadBytes(*port_);
+    if (observer_ && !received.empty()) observer_->Received(received);
     if (received.empty()) {
       if (++quiet_polls == 2) return;
       port_->WaitForInput(kMaxPause);
@@ -131,7 +133,9 @@ Text AtExchange::SendCommand(TextView command, TextView expected, int count,
     port_->TakeInputLost();
     // A failed write is not reported: the modem then stays silent and the polls end in
     // "No answer".
-    WriteBytes(*port_, Text(command) + u'\r');
+    const Text line = Text(command) + u'\r';
+    if (observer_) observer_->CommandWritten(line);
+    WriteBytes(*port_, line);
   }
 
   ResultScanner scanner(expected);
@@ -166,6 +170,7 @@ Text AtExchange::SendCommand(TextView command, TextView expected, int count,
       unanswered_ = true;
       break;
   }
+  if (observer_) observer_->StatusReached(status_text_);
   return reply;
 }
 

@@ -31,6 +31,16 @@ struct ReplyBounds {
 // A short reply: a selection, a reset, a delete.
 inline constexpr ReplyBounds kShortReply{16 * 1024, std::chrono::seconds(15)};
 
+// Watches the AT dialogue as it happens (a front end's trace); the component itself keeps no
+// log and leaves it unset.
+class ExchangeObserver {
+ public:
+  virtual ~ExchangeObserver() = default;
+  virtual void CommandWritten(TextView command_line) = 0;  // with its CR
+  virtual void Received(TextView text) = 0;                // one read's worth
+  virtual void StatusReached(TextView status) = 0;         // "OK", "Error", "No answer"
+};
+
 // What SendCommand learnt besides the status text.
 struct ExchangeOutcome {
   // Just after the line end of the final result line; npos when none arrived.
@@ -77,6 +87,9 @@ class AtExchange {
   // Forgets a command left unanswered: the port it was written to is gone.
   void ForgetUnanswered() { unanswered_ = false; }
 
+  // Null: nobody watches.
+  void SetObserver(ExchangeObserver* observer) { observer_ = observer; }
+
  private:
   void PauseForInput();
   void SettleBeforeWriting();
@@ -87,6 +100,7 @@ class AtExchange {
   Text receive_buffer_;
   // The last command got no final result: the modem may still answer it.
   bool unanswered_ = false;
+  ExchangeObserver* observer_ = nullptr;
 };
 
 }  // namespace quorlin

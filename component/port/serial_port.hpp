@@ -48,6 +48,10 @@ class PortSystem {
   // Opens and configures the port for a `PortNumber` text and a mode text such as
   // "19200,n,8,1". Null when the port cannot be opened or configured; nothing is held then.
   virtual std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) = 0;
+
+  // Why the last Open failed, in the system's words, with a hint where one helps; empty when
+  // it did not fail or the system gave no reason.
+  virtual Text LastOpenFailure() const { return {}; }
 };
 
 }  // namespace quorlin

@@ -27,7 +27,7 @@ enum class Selection { kHolds, kRefused, kPortGone };
 
 }  // namespace
 
-void Quorlin::DeleteMsg() {
+void Quorlin::DeleteListed() {
   if (!CheckPortOpen()) return;
   if (!listed_messages_) {
     status_text_ = u"Empty";

@@ -48,7 +48,7 @@ Text Quorlin::ListStorage(bool& intact) {
   return Text(CompleteLines(reply));
 }
 
-void Quorlin::ReadAllMsg() {
+void Quorlin::ListBothStorages() {
   if (!CheckPortOpen()) return;
   sms_text_.clear();
   listing_text_.clear();

@@ -18,7 +18,7 @@ STORE = "".join(f"{storage} {index} 1 {pdu_builder.deliver('+79161234567', text)
                 for storage, index, text in (("ME", 1, "one"), ("ME", 2, "two"), ("SM", 4, "four")))
 
 
-def read_with_delete(stdout):
+def read_with_delete(stdout, *options):
     """Runs `quorlin read --delete` with standard output going to `stdout`; returns the run and
     the deletions in the simulator's log."""
     with tempfile.TemporaryDirectory(prefix="quorlin-read-") as work:
@@ -28,7 +28,7 @@ def read_with_delete(stdout):
                                 str(store), "--log", str(log)], stdout=subprocess.PIPE, text=True)
         try:
             tty = sim.stdout.readline().strip()
-            run = subprocess.run([CLI, "read", "--device", tty, "--delete"], stdout=stdout,
+            run = subprocess.run([CLI, "read", "--device", tty, "--delete", *options], stdout=stdout,
                                  stderr=subprocess.PIPE, timeout=60)
         finally:
             sim.terminate()
@@ -39,6 +39,30 @@ def read_with_delete(stdout):
 
 
 class ReadCommand(unittest.TestCase):
+    def test_usage_errors(self):
+        for args in (["--speed", ""], ["--speed", "abc"], ["--speed", "0"],
+                     ["--speed", "12345678"], ["--device", ""]):
+            with self.subTest(args=args):
+                full = ["--device", "/dev/null", *args] if args[0] == "--speed" else args
+                run = subprocess.run([CLI, "read", *full], capture_output=True)
+                self.assertEqual(run.returncode, 2)
+                self.assertIn(b"usage:", run.stderr)
+
+    def test_a_port_that_cannot_be_opened_says_why(self):
+        run = subprocess.run([CLI, "read", "--device", "/nonexistent/tty"], capture_output=True)
+        self.assertEqual(run.returncode, 1)
+        self.assertIn("open: Error. Port /nonexistent/tty  19200,n,8,1 (No such file or directory)",
+                      run.stderr.decode())
+
+    def test_trace_shows_the_dialogue_in_order(self):
+        run, _ = read_with_delete(subprocess.PIPE, "--trace")
+        written = [line.split(">> ", 1)[1] for line in run.stderr.decode().splitlines()
+                   if " ms >> " in line]
+        self.assertEqual(written[:4], ['AT+CPMS="ME"\\r', "AT+CMGL=4\\r", 'AT+CPMS="SM"\\r',
+                                       "AT+CMGL=4\\r"])
+        self.assertIn(" ms << ", run.stderr.decode())
+        self.assertIn(" ms == OK", run.stderr.decode())
+
     def test_every_message_shown_and_deleted(self):
         run, deletions = read_with_delete(subprocess.PIPE)
         self.assertEqual(run.returncode, 0)

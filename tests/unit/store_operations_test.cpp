@@ -374,3 +374,41 @@ TEST_F(StoreTest, MemoryChosenByTheHostDuringADeleteIsChosenBackFirst) {
 
 }  // namespace
 }  // namespace quorlin
+
+namespace quorlin {
+namespace {
+
+// A port whose reads fail as memory running out would: the store operations end in "Error"
+// instead of throwing through the automation boundary.
+class ExhaustedPort final : public SerialPort {
+ public:
+  std::string Read(std::size_t) override { throw std::bad_alloc(); }
+  std::size_t Write(std::string_view bytes) override { return bytes.size(); }
+  bool WaitForInput(milliseconds) override { return false; }
+  void DiscardInput() override {}
+};
+
+class ExhaustedPorts final : public PortSystem {
+ public:
+  Text PortName(TextView number) const override { return Text(number); }
+  std::unique_ptr<SerialPort> Open(TextView, TextView) override {
+    return std::make_unique<ExhaustedPort>();
+  }
+};
+
+TEST(StoreFailures, RunningOutOfMemoryEndsInError) {
+  FakeClock clock;
+  ExhaustedPorts ports;
+  Quorlin quorlin({ports, clock});
+  quorlin.SetPortNumber(u"3");
+  quorlin.SetPortSpeed(u"19200");
+  quorlin.OpenPort();
+  for (void (Quorlin::*operation)() : {&Quorlin::ReadAllMsg, &Quorlin::DeleteMsg}) {
+    EXPECT_NO_THROW((quorlin.*operation)());
+  }
+  quorlin.ReadAllMsg();
+  EXPECT_EQ(quorlin.Error(), u"Error");
+}
+
+}  // namespace
+}  // namespace quorlin

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -169,18 +170,36 @@ Text PosixPortSystem::PortName(TextView port_number) const {
   return PosixPortName(port_number);
 }
 
+std::unique_ptr<SerialPort> PosixPortSystem::Fail(Text reason) {
+  last_failure_ = std::move(reason);
+  return nullptr;
+}
+
+// strerror's words, and what the user can do about the usual three.
+std::unique_ptr<SerialPort> PosixPortSystem::FailWithErrno(int error) {
+  Text reason = FromUtf8(std::strerror(error));
+  if (error == EACCES || error == EPERM) {
+    reason += u": add the user to the \"dialout\" group";
+  } else if (error == EBUSY || error == EWOULDBLOCK) {
+    reason = FromUtf8(std::strerror(EBUSY)) + u": another program has the port open";
+  }
+  return Fail(std::move(reason));
+}
+
 std::unique_ptr<SerialPort> PosixPortSystem::Open(TextView port_number, TextView mode_text) {
+  last_failure_.clear();
   const auto path = PosixDevicePath(port_number);
-  const auto speed = SpeedOfMode(mode_text);
+  if (!path) return Fail(u"not a device path or port number");
   // The mode is checked before the device is opened: opening a tty may already raise DTR.
-  if (!path || !speed) return nullptr;
+  const auto speed = SpeedOfMode(mode_text);
+  if (!speed) return Fail(u"a speed this system has no setting for");
   UniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) return nullptr;
+  if (!fd) return FailWithErrno(errno);
   // flock keeps out other programs that lock the port; TIOCEXCL refuses any further open of the
   // tty by programs that do not.
-  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return nullptr;
-  if (::ioctl(fd.get(), TIOCEXCL) != 0) return nullptr;
-  if (!Configure(fd.get(), *speed)) return nullptr;
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return FailWithErrno(EBUSY);
+  if (::ioctl(fd.get(), TIOCEXCL) != 0) return FailWithErrno(errno);
+  if (!Configure(fd.get(), *speed)) return FailWithErrno(errno);
   return std::make_unique<PosixSerialPort>(std::move(fd));
 }
 

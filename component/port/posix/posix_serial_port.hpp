@@ -11,6 +11,13 @@ class PosixPortSystem final : public PortSystem {
  public:
   Text PortName(TextView port_number) const override;
   std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
+  Text LastOpenFailure() const override { return last_failure_; }
+
+ private:
+  std::unique_ptr<SerialPort> Fail(Text reason);
+  std::unique_ptr<SerialPort> FailWithErrno(int error);
+
+  Text last_failure_;
 };
 
 }  // namespace quorlin

@@ -39,6 +39,13 @@ class Win32PortSystem final : public PortSystem {
  public:
   Text PortName(TextView port_number) const override;
   std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
+  Text LastOpenFailure() const override { return last_failure_; }
+
+ private:
+  // FormatMessage's text for the thread's last error.
+  std::unique_ptr<SerialPort> FailWithLastError();
+
+  Text last_failure_;
 };
 
 class Win32Clock final : public Clock {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 #include "port/port_name.hpp"
@@ -103,9 +104,30 @@ Text Win32PortSystem::PortName(TextView port_number) const {
   return WindowsPortName(port_number);
 }
 
+std::unique_ptr<SerialPort> Win32PortSystem::FailWithLastError() {
+  const DWORD error = ::GetLastError();
+  wchar_t* message = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+  last_failure_.assign(message, message + length);
+  ::LocalFree(message);
+  while (!last_failure_.empty() &&
+         (last_failure_.back() == u'\n' || last_failure_.back() == u'\r' ||
+          last_failure_.back() == u' ' || last_failure_.back() == u'.')) {
+    last_failure_.pop_back();
+  }
+  if (last_failure_.empty()) last_failure_ = u"error " + FromAscii(std::to_string(error));
+  return nullptr;
+}
+
 std::unique_ptr<SerialPort> Win32PortSystem::Open(TextView port_number, TextView mode_text) {
+  last_failure_.clear();
   const std::optional<Text> device = WindowsDeviceName(port_number);
-  if (!device) return nullptr;
+  if (!device) {
+    last_failure_ = u"not a port number";
+    return nullptr;
+  }
   const std::string name = ToAnsiCodePage(*device);
   const std::string mode = ToAnsiCodePage(mode_text);
 
@@ -113,7 +135,7 @@ std::unique_ptr<SerialPort> Win32PortSystem::Open(TextView port_number, TextView
   // and write completes (or times out) before the call returns.
   UniqueFileHandle handle(::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
-  if (!handle) return nullptr;
+  if (!handle) return FailWithLastError();
 
   // A driver that cannot size its queue keeps its own; that is no reason to refuse the port.
   ::SetupComm(handle.Get(), kInputQueueBytes, kOutputQueueBytes);
@@ -121,7 +143,7 @@ std::unique_ptr<SerialPort> Win32PortSystem::Open(TextView port_number, TextView
   DCB control{};  // every field comes from the mode text, none is set by hand
   if (!::SetCommTimeouts(handle.Get(), &timeouts) || !::BuildCommDCBA(mode.c_str(), &control) ||
       !::SetCommState(handle.Get(), &control)) {
-    return nullptr;
+    return FailWithLastError();
   }
   return std::make_unique<Win32SerialPort>(std::move(handle));
 }
