@@ -4,9 +4,11 @@
 //   SMS-STATUS-REPORT: first octet, TP-MR, TP-RA, TP-SCTS, TP-DT, TP-ST
 #include "pdu/decode_pdu.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "pdu/gsm7.hpp"
@@ -17,9 +19,6 @@ namespace quorlin {
 namespace {
 
 using Octets = std::span<const std::uint8_t>;
-
-enum class MessageKind { kDeliver, kSubmit, kReport };
-enum class Alphabet { kGsm7, kEightBit, kUcs2 };
 
 // TP-MTI, bits 1-0 of the first octet. The reserved value 11 is read as a status report.
 constexpr std::uint8_t kMtiDeliver = 0x00;
@@ -63,9 +62,10 @@ void AppendDialDigit(Text& out, unsigned nibble) {
 }
 
 // TP-OA / TP-DA / TP-RA: length in semi-octets, type of address, the digits.
-Text ReadAddress(OctetReader& reader) {
+Text ReadAddress(OctetReader& reader, DecodedMessage& message) {
   const auto digits = reader.Read().value_or(0);
   const auto type = reader.Read();
+  message.address_type = type.value_or(0);
   const Octets field = reader.Take((digits + 1U) / 2U);
   if (type && (*type & 0x70) == kTonAlphanumeric) {
     return UnpackGsm7(field, 0, digits * 4U / 7U);
@@ -76,6 +76,37 @@ Text ReadAddress(OctetReader& reader) {
     AppendDialDigit(number, octet >> 4);
   }
   return number;
+}
+
+// The service-centre address: its length in octets (type of address included), the type, the
+// digits; "+" and the digits, empty when the field is absent.
+Text ReadServiceCentre(OctetReader& reader) {
+  const std::size_t octets = reader.Read().value_or(0);
+  if (octets == 0) return {};
+  reader.Skip(1);  // type of address
+  Text number = u"+";
+  for (std::uint8_t octet : reader.Take(octets - 1)) {
+    AppendDialDigit(number, octet & 0x0FU);
+    AppendDialDigit(number, octet >> 4);
+  }
+  return number;
+}
+
+// The fields of a time stamp, when its seven octets are there and hold decimal semi-octets.
+std::optional<TimeStamp> ReadStamp(Octets stamp) {
+  if (stamp.size() < kTimeStampOctets) return std::nullopt;
+  int fields[6];
+  for (std::size_t i = 0; i < 6; ++i) {
+    const unsigned low = stamp[i] & 0x0FU;
+    const unsigned high = stamp[i] >> 4;
+    if (low > 9 || high > 9) return std::nullopt;
+    fields[i] = static_cast<int>(low * 10 + high);
+  }
+  // The zone: quarter hours in swapped semi-octets, the sign in bit 3.
+  const std::uint8_t zone = stamp[6];
+  int quarters = static_cast<int>((zone & 0x07U) * 10 + (zone >> 4));
+  if ((zone & 0x08U) != 0) quarters = -quarters;
+  return TimeStamp{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], quarters};
 }
 
 // One time-stamp item: the octet's two semi-octets in reading order; empty when the PDU ended.
@@ -92,7 +123,7 @@ Text FormatStamp(Octets stamp, TextView between_date_and_time) {
 }
 
 // TP-DCS by the coding groups of 3GPP TS 23.038; reserved codings read as the default alphabet.
-Alphabet AlphabetOf(std::uint8_t dcs) {
+Coding AlphabetOf(std::uint8_t dcs) {
   switch (dcs >> 4) {
     case 0x0:
     case 0x1:
@@ -104,30 +135,49 @@ Alphabet AlphabetOf(std::uint8_t dcs) {
     case 0x7:  // the same, marked for automatic deletion
       switch ((dcs >> 2) & 0x03) {
         case 0x1:
-          return Alphabet::kEightBit;
+          return Coding::kEightBit;
         case 0x2:
-          return Alphabet::kUcs2;
+          return Coding::kUcs2;
         default:
-          return Alphabet::kGsm7;
+          return Coding::kGsm7;
       }
     case 0xE:
-      return Alphabet::kUcs2;  // message waiting, store message, UCS2
+      return Coding::kUcs2;  // message waiting, store message, UCS2
     case 0xF:
-      return (dcs & 0x04) ? Alphabet::kEightBit : Alphabet::kGsm7;
+      return (dcs & 0x04) ? Coding::kEightBit : Coding::kGsm7;
     default:
-      return Alphabet::kGsm7;  // message waiting groups C and D, reserved groups
+      return Coding::kGsm7;  // message waiting groups C and D, reserved groups
   }
 }
 
 // TP-UDL and TP-UD. With a user-data header (TP-UDHI) the header is stepped over by its own
 // length octet (TP-UDHL); in 7-bit the text then starts at the next septet boundary.
-Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header) {
-  const std::size_t udl = reader.Read().value_or(0);
-  const Alphabet alphabet = AlphabetOf(dcs);
-  const Octets ud = reader.Take(alphabet == Alphabet::kGsm7 ? (udl * 7 + 7) / 8 : udl);
-  const std::size_t header_octets = has_header && !ud.empty() ? 1U + ud[0] : 0U;
+// The concatenation element among the information elements of a user-data header.
+std::optional<Concatenation> FindConcatenation(Octets header) {
+  for (std::size_t at = 0; at + 2 <= header.size();) {
+    const std::uint8_t iei = header[at];
+    const std::size_t length = header[at + 1];
+    const Octets data = header.subspan(at + 2, std::min(length, header.size() - at - 2));
+    if (iei == 0x00 && data.size() == 3) return Concatenation{data[0], false, data[2], data[1]};
+    if (iei == 0x08 && data.size() == 4) {
+      return Concatenation{static_cast<unsigned>(data[0] << 8 | data[1]), true, data[3], data[2]};
+    }
+    at += 2 + length;
+  }
+  return std::nullopt;
+}
 
-  if (alphabet == Alphabet::kGsm7) {
+Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header, DecodedMessage& message) {
+  const std::size_t udl = reader.Read().value_or(0);
+  const Coding alphabet = AlphabetOf(dcs);
+  message.coding = alphabet;
+  const Octets ud = reader.Take(alphabet == Coding::kGsm7 ? (udl * 7 + 7) / 8 : udl);
+  const std::size_t header_octets = has_header && !ud.empty() ? 1U + ud[0] : 0U;
+  if (header_octets > 1 && header_octets <= ud.size()) {
+    message.concatenation = FindConcatenation(ud.subspan(1, header_octets - 1));
+  }
+
+  if (alphabet == Coding::kGsm7) {
     const std::size_t header_septets = (header_octets * 8 + 6) / 7;
     const std::size_t septets = udl < kMaxSeptets ? udl : kMaxSeptets;
     if (header_septets >= septets) return {};
@@ -135,7 +185,7 @@ Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header) {
   }
   if (header_octets >= ud.size()) return {};
   const Octets text = ud.subspan(header_octets);
-  if (alphabet == Alphabet::kEightBit) {
+  if (alphabet == Coding::kEightBit) {
     return DecodeCp1251(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
   }
   Text out;
@@ -170,7 +220,8 @@ bool LooksLikeValidityPeriod(std::optional<std::uint8_t> octet) {
   return octet && (*octet == 0xFF || *octet == 0x8F);
 }
 
-Text Compose(TextView stamp, TextView address, TextView body) {
+Text Compose(TextView stamp, TextView address, TextView body, DecodedMessage& message) {
+  message.text = Text(body);
   if (body.empty()) return {};
   Text line(stamp);
   line += u'\t';
@@ -180,21 +231,27 @@ Text Compose(TextView stamp, TextView address, TextView body) {
   return line;
 }
 
-Text DecodeDeliver(OctetReader& reader, bool has_header) {
-  const Text address = ReadAddress(reader);
+Text DecodeDeliver(OctetReader& reader, bool has_header, DecodedMessage& message) {
+  message.kind = MessageKind::kDeliver;
+  message.address = ReadAddress(reader, message);
   reader.Skip(1);  // TP-PID
   const std::uint8_t dcs = reader.Read().value_or(0);
   if (LooksLikeValidityPeriod(reader.Peek())) {
     reader.Skip(1);
-    return Compose({}, address, ReadUserData(reader, dcs, has_header));
+    return Compose({}, message.address, ReadUserData(reader, dcs, has_header, message), message);
   }
-  const Text stamp = FormatStamp(reader.Take(kTimeStampOctets), u" ");
-  return Compose(stamp, address, ReadUserData(reader, dcs, has_header));
+  const Octets stamp_octets = reader.Take(kTimeStampOctets);
+  message.time_stamp = ReadStamp(stamp_octets);
+  message.stamp_text = FormatStamp(stamp_octets, u" ");
+  return Compose(message.stamp_text, message.address,
+                 ReadUserData(reader, dcs, has_header, message), message);
 }
 
-Text DecodeSubmit(OctetReader& reader, std::uint8_t first_octet, bool has_header) {
+Text DecodeSubmit(OctetReader& reader, std::uint8_t first_octet, bool has_header,
+                  DecodedMessage& message) {
+  message.kind = MessageKind::kSubmit;
   reader.Skip(1);  // TP-MR
-  const Text address = ReadAddress(reader);
+  message.address = ReadAddress(reader, message);
   reader.Skip(1);  // TP-PID
   const std::uint8_t dcs = reader.Read().value_or(0);
   switch ((first_octet >> 3) & 0x03) {  // TP-VPF
@@ -208,56 +265,67 @@ Text DecodeSubmit(OctetReader& reader, std::uint8_t first_octet, bool has_header
     default:
       break;  // none
   }
-  return Compose({}, address, ReadUserData(reader, dcs, has_header));
+  return Compose({}, message.address, ReadUserData(reader, dcs, has_header, message), message);
 }
 
-Text DecodeReport(OctetReader& reader) {
+Text DecodeReport(OctetReader& reader, DecodedMessage& message) {
+  message.kind = MessageKind::kStatusReport;
   reader.Skip(1);  // TP-MR
-  const Text address = ReadAddress(reader);
+  message.address = ReadAddress(reader, message);
   if (LooksLikeValidityPeriod(reader.Peek())) {
     // Read as user data; the octet after FF/8F stands as both coding and length.
     reader.Skip(1);
     const std::uint8_t dcs = reader.Peek().value_or(0);
-    return Compose({}, address, ReadUserData(reader, dcs, false));
+    return Compose({}, message.address, ReadUserData(reader, dcs, false, message), message);
   }
-  const Text stamp = FormatStamp(reader.Take(kTimeStampOctets), u" ");
-  const Text discharge = FormatStamp(reader.Take(kTimeStampOctets), u"  ");
+  const Octets stamp_octets = reader.Take(kTimeStampOctets);
+  const Octets discharge_octets = reader.Take(kTimeStampOctets);
+  message.time_stamp = ReadStamp(stamp_octets);
+  message.discharge = ReadStamp(discharge_octets);
+  message.stamp_text = FormatStamp(stamp_octets, u" ");
+  const Text discharge = FormatStamp(discharge_octets, u"  ");
   const auto status = reader.Read();
+  message.status = status;
   Text body = u"Отчет о доставке: ";
   body += StatusWord(status);
-  body += address;
+  body += message.address;
   body += u" Дата: ";
   body += discharge;
-  return Compose(stamp, address, body);
+  return Compose(message.stamp_text, message.address, body, message);
 }
 
 }  // namespace
 
-DecodedPdu DecodePduChecked(TextView pdu_text) {
+DecodedMessage DecodeMessage(TextView pdu_text) {
   const std::vector<std::uint8_t> octets = ParseHex(pdu_text);
   OctetReader reader(octets);
-  reader.Skip(reader.Read().value_or(0));  // service-centre address, by its own length octet
+  DecodedMessage message;
+  message.service_centre = ReadServiceCentre(reader);
   const auto first_octet = reader.Read();
-  if (!first_octet) return {};
+  if (!first_octet) return message;
   const bool has_header = (*first_octet & kUdhi) != 0;
-  DecodedPdu decoded;
   switch (*first_octet & 0x03) {
     case kMtiDeliver:
-      decoded.line = DecodeDeliver(reader, has_header);
+      message.line = DecodeDeliver(reader, has_header, message);
       break;
     case kMtiSubmit:
-      decoded.line = DecodeSubmit(reader, *first_octet, has_header);
+      message.line = DecodeSubmit(reader, *first_octet, has_header, message);
       break;
     default:
-      decoded.line = DecodeReport(reader);
+      message.line = DecodeReport(reader, message);
       break;
   }
-  decoded.whole = !reader.CameShort();
-  return decoded;
+  message.whole = !reader.CameShort();
+  return message;
+}
+
+DecodedPdu DecodePduChecked(TextView pdu_text) {
+  DecodedMessage message = DecodeMessage(pdu_text);
+  return {std::move(message.line), message.whole};
 }
 
 Text DecodePdu(TextView pdu_text) {
-  return DecodePduChecked(pdu_text).line;
+  return DecodeMessage(pdu_text).line;
 }
 
 }  // namespace quorlin

@@ -3,11 +3,56 @@
 // input, the result is a line, empty when the message yields no text.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "text/text.hpp"
 
 namespace quorlin {
 
 Text DecodePdu(TextView pdu_text);
+
+enum class MessageKind { kDeliver, kSubmit, kStatusReport };
+enum class Coding { kGsm7, kEightBit, kUcs2 };
+
+// TP-SCTS or TP-DT as stored: a two-digit year, and the time zone in quarter hours from GMT.
+struct TimeStamp {
+  int year = 0;  // 0 to 99
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int zone_quarters = 0;
+};
+
+// The concatenation element of the user-data header (IEI 00, or 08 with a 16-bit reference).
+struct Concatenation {
+  unsigned reference = 0;
+  bool reference16 = false;
+  unsigned part = 0;  // from 1
+  unsigned total = 0;
+  bool operator==(const Concatenation&) const = default;
+};
+
+// Every field of one message that the display line shows or drops.
+struct DecodedMessage {
+  MessageKind kind = MessageKind::kDeliver;
+  Text address;                         // TP-OA / TP-DA / TP-RA as the line shows it
+  std::uint8_t address_type = 0;        // its type-of-address octet
+  Text service_centre;                  // "+" and digits; empty when the PDU has none
+  std::optional<TimeStamp> time_stamp;  // TP-SCTS
+  Text stamp_text;                      // TP-SCTS as the line shows it, empty without one
+  std::optional<TimeStamp> discharge;   // TP-DT of a status report
+  std::optional<std::uint8_t> status;   // TP-ST of a status report
+  Coding coding = Coding::kGsm7;
+  std::optional<Concatenation> concatenation;
+  Text text;           // the body the line shows: the message, or a report's sentence
+  bool whole = false;  // as DecodedPdu::whole
+  Text line;           // exactly DecodePdu's line
+};
+
+DecodedMessage DecodeMessage(TextView pdu_text);
 
 struct DecodedPdu {
   Text line;  // as DecodePdu gives it

@@ -1,0 +1,115 @@
+// Putting the parts of concatenated messages back together.
+#include "store/join_parts.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quorlin {
+namespace {
+
+// A part from `sender` of message `reference` (16-bit when `wide`), `part` of `total`; total 0
+// makes a message without a concatenation element.
+DecodedMessage Part(const char16_t* sender, unsigned reference, unsigned part, unsigned total,
+                    const char16_t* text, bool whole = true, bool wide = false) {
+  DecodedMessage message;
+  message.address = sender;
+  message.stamp_text = u"17.05.24 10:3" + Text(1, static_cast<char16_t>(u'0' + part));
+  if (total > 0) message.concatenation = Concatenation{reference, wide, part, total};
+  message.text = text;
+  message.whole = whole;
+  message.line = message.stamp_text + u'\t' + message.address + u'\t' + message.text;
+  return message;
+}
+
+struct JoinCase {
+  const char* name;
+  std::vector<DecodedMessage> listing;
+  std::vector<std::vector<std::size_t>> parts;  // of each joined message, in order
+  std::vector<bool> complete;
+  Text first_line;
+};
+
+class JoinPartsTest : public ::testing::TestWithParam<JoinCase> {};
+
+TEST_P(JoinPartsTest, GroupsOnlyCompleteMessages) {
+  const JoinCase& c = GetParam();
+  const auto joined = JoinParts(c.listing);
+  std::vector<std::vector<std::size_t>> parts;
+  std::vector<bool> complete;
+  for (const JoinedMessage& message : joined) {
+    parts.push_back(message.parts);
+    complete.push_back(message.complete);
+  }
+  EXPECT_EQ(parts, c.parts);
+  EXPECT_EQ(complete, c.complete);
+  ASSERT_FALSE(joined.empty());
+  EXPECT_EQ(joined.front().line, c.first_line);
+}
+
+const char16_t* const kAnna = u"+79161234567";
+const char16_t* const kBank = u"MegaBank";
+
+INSTANTIATE_TEST_SUITE_P(
+    Listings, JoinPartsTest,
+    ::testing::Values(JoinCase{"OutOfOrderAndInterleaved",
+                               {Part(kAnna, 7, 2, 3, u"B"), Part(kBank, 0, 0, 0, u"alone"),
+                                Part(kAnna, 7, 1, 3, u"A"), Part(kAnna, 7, 3, 3, u"C")},
+                               {{1}, {2, 0, 3}},
+                               {true, true},
+                               u"17.05.24 10:30\tMegaBank\talone"},
+                      JoinCase{"MissingPartKeepsTheOthersApart",
+                               {Part(kAnna, 7, 1, 3, u"A"), Part(kAnna, 7, 3, 3, u"C")},
+                               {{0}, {1}},
+                               {false, false},
+                               u"17.05.24 10:31\t+79161234567\tA"},
+                      JoinCase{"DuplicatedPartIsNeverJoined",
+                               {Part(kAnna, 7, 1, 2, u"A"), Part(kAnna, 7, 2, 2, u"B"),
+                                Part(kAnna, 7, 2, 2, u"B")},
+                               {{0}, {1}, {2}},
+                               {false, false, false},
+                               u"17.05.24 10:31\t+79161234567\tA"},
+                      JoinCase{"ImpossiblePartNumbers",
+                               {Part(kAnna, 7, 0, 2, u"zero"), Part(kAnna, 7, 3, 2, u"three"),
+                                Part(kAnna, 7, 1, 2, u"A"), Part(kAnna, 7, 2, 2, u"B")},
+                               {{0}, {1}, {2, 3}},
+                               {false, false, true},
+                               u"17.05.24 10:30\t+79161234567\tzero"},
+                      JoinCase{"EightAndSixteenBitReferencesDoNotMix",
+                               {Part(kAnna, 7, 1, 2, u"A"), Part(kAnna, 7, 2, 2, u"B", true, true),
+                                Part(kAnna, 7, 2, 2, u"b"), Part(kAnna, 7, 1, 2, u"a", true, true)},
+                               {{0, 2}, {3, 1}},
+                               {true, true},
+                               u"17.05.24 10:31\t+79161234567\tAb"},
+                      JoinCase{"TwoMessagesOfOneSenderWithTwoReferences",
+                               {Part(kAnna, 1, 1, 2, u"x"), Part(kAnna, 2, 1, 2, u"y"),
+                                Part(kAnna, 2, 2, 2, u"Y"), Part(kAnna, 1, 2, 2, u"X")},
+                               {{0, 3}, {1, 2}},
+                               {true, true},
+                               u"17.05.24 10:31\t+79161234567\txX"},
+                      JoinCase{"PartNotShownInFullSpoilsItsGroup",
+                               {Part(kAnna, 7, 1, 2, u"A"), Part(kAnna, 7, 2, 2, u"B", false)},
+                               {{0}, {1}},
+                               {false, false},
+                               u"17.05.24 10:31\t+79161234567\tA"}),
+    [](const auto& test_case) { return std::string(test_case.param.name); });
+
+TEST(DecodeMessage, ReadsTheFieldsTheLineDrops) {
+  // Service centre +79168999100, from +79161234567, UCS2, part 2 of 3 of reference 0x1234
+  // (16-bit), time stamp 17.05.24 10:30:00 at GMT+3.
+  const DecodedMessage message =
+      DecodeMessage(u"07919761989901F0440B919761214365F700084250710103002109060804123403020041");
+  EXPECT_EQ(message.kind, MessageKind::kDeliver);
+  EXPECT_EQ(message.service_centre, u"+79168999100");
+  EXPECT_EQ(message.address, u"+79161234567");
+  EXPECT_EQ(message.address_type, 0x91);
+  EXPECT_EQ(message.coding, Coding::kUcs2);
+  ASSERT_TRUE(message.time_stamp.has_value());
+  EXPECT_EQ(message.time_stamp->zone_quarters, 12);
+  EXPECT_EQ(message.concatenation, (Concatenation{0x1234, true, 2, 3}));
+  EXPECT_EQ(message.text, u"A");
+  EXPECT_TRUE(message.whole);
+  EXPECT_EQ(message.line, DecodePdu(u"07919761989901F0440B919761214365F700084250710103002109060804"
+                                    u"123403020041"));
+}
+
+}  // namespace
+}  // namespace quorlin
