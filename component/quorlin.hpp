@@ -8,6 +8,7 @@
 
 #include "platform.hpp"
 #include "port/at_exchange.hpp"
+#include "store/listing_parser.hpp"
 #include "text/text.hpp"
 
 namespace quorlin {
@@ -39,6 +40,17 @@ class Quorlin {
   void ReadAllMsg();
   void DeleteMsg();
 
+  // Off (as a new object has it): one line per stored part, and DeleteMsg deletes every listed
+  // message. On: the parts of a concatenated message show as one line once all of them were
+  // shown in full, and DeleteMsg deletes such a message whole but keeps the parts of one still
+  // incomplete (their missing part may yet arrive), reporting each with a failure item.
+  void SetJoinParts(bool join) { join_parts_ = join; }
+  bool JoinParts() const { return join_parts_; }
+  // The messages the last listing showed, where they are stored, and their fields.
+  const std::vector<ListingEntry>& Entries() const { return entries_; }
+  // Slot k of ListedMessages is kept on the modem: a part of an incomplete message.
+  bool KeptOnModem(std::size_t slot) const { return slot < kept_.size() && kept_[slot]; }
+
   // Sees every command, every read and every status of the AT dialogue (null: nobody).
   void SetExchangeObserver(ExchangeObserver* observer) { exchange_.SetObserver(observer); }
 
@@ -52,6 +64,8 @@ class Quorlin {
 
  private:
   void ListBothStorages();
+  // With JoinParts on: the joined text of the listing's entries, and which slots stay kept.
+  void JoinListedParts();
   void DeleteListed();
   // Runs `operation`; a failure it throws becomes the status text "Error".
   void WithFailureAsStatus(void (Quorlin::*operation)()) noexcept;
@@ -76,6 +90,9 @@ class Quorlin {
   std::optional<MessageReferences> listed_messages_;
   std::size_t shown_count_ = 0;
   std::size_t listed_count_ = 0;
+  bool join_parts_ = false;
+  std::vector<ListingEntry> entries_;
+  std::array<bool, 100> kept_{};
   // Counts what may change the modem's message memory (selections, resets, closing or opening the
   // port), so that an operation notices one made by the host from a yield.
   unsigned memory_changes_ = 0;

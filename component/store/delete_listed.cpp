@@ -67,6 +67,11 @@ void Quorlin::DeleteListed() {
     const StoredAt message = ReadReference(reference);
     // A failure item replaces the report so far.
     const Text failure = message.storage + u" " + message.index + u":Error ";
+    // A part of a message still incomplete stays, with its reference, for a later run.
+    if (kept_[slot]) {
+      report = failure;
+      continue;
+    }
     Selection selection = ensure_selected(message.storage);
     if (selection == Selection::kHolds && IsPlainDecimal(message.index)) {
       platform_.clock.YieldToHost();

@@ -6,6 +6,7 @@
 // ReadAllMsg puts "Storage: 1" / "Storage: 2" before the reply of each storage.
 #include "store/listing_parser.hpp"
 
+#include <utility>
 #include <vector>
 
 #include "pdu/decode_pdu.hpp"
@@ -122,16 +123,14 @@ bool EndsPdu(TextView line) {
          ClassifyLine(line, u"OK") != ResultCode::kNone;
 }
 
-// A CR or LF inside a message's text would start a new line in the joined text: a message could
-// pass itself off as another one from another sender.
+}  // namespace
+
 Text OneLine(Text line) {
   for (char16_t& c : line) {
     if (c == u'\r' || c == u'\n') c = u' ';
   }
   return line;
 }
-
-}  // namespace
 
 std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorages deletable) {
   if (listing_text.empty()) return std::nullopt;
@@ -172,7 +171,7 @@ std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorag
     // Only the first 100 messages of a listing are kept.
     if (entries++ >= kSlots) continue;
 
-    const DecodedPdu decoded = DecodePduChecked(pdu);
+    DecodedMessage decoded = DecodeMessage(pdu);
     result.sms_text += OneLine(decoded.line);
     result.sms_text += kCrLf;
     ++result.shown;
@@ -180,12 +179,18 @@ std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorag
     const auto header = ReadHeader(line);
     const bool storage_deletable =
         (storage == 1 && deletable.phone) || (storage == 2 && deletable.sim);
+    ListingEntry& entry = result.entries.emplace_back();
+    entry.storage = storage;
+    entry.index = header ? header->index : Text{};
+    entry.slot = entries - 1;
     if (header && storage_deletable && !damaged && decoded.whole &&
         HoldsAnnouncedOctets(pdu, header->length)) {
       result.references[entries - 1] =
           FromAscii(std::to_string(storage)) + u"     " + header->index;
       ++result.listed;
+      entry.listed = true;
     }
+    entry.message = std::move(decoded);
   }
   return result;
 }

@@ -5,10 +5,21 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <vector>
 
+#include "pdu/decode_pdu.hpp"
 #include "text/text.hpp"
 
 namespace quorlin {
+
+// One message shown, with where it is stored.
+struct ListingEntry {
+  int storage = 0;  // 1 or 2; 0 when no marker came before it
+  Text index;       // <index> as the header gave it; empty when unreadable
+  DecodedMessage message;
+  std::size_t slot = 0;  // its slot among the references
+  bool listed = false;   // its reference was recorded for deletion
+};
 
 struct ParsedListing {
   // Slot k: "<storage>     <index>" of the k-th message kept, or empty when that message may
@@ -16,9 +27,14 @@ struct ParsedListing {
   std::array<Text, 100> references;
   // Each decoded line followed by CR LF, in listing order.
   Text sms_text;
-  std::size_t shown = 0;   // lines in sms_text
-  std::size_t listed = 0;  // references that are not empty
+  std::size_t shown = 0;              // lines in sms_text
+  std::size_t listed = 0;             // references that are not empty
+  std::vector<ListingEntry> entries;  // the messages shown, in listing order
 };
+
+// A display line made safe to join with CR LF: a CR or LF inside a message's text becomes a
+// space, so that one message can never pass itself off as another from another sender.
+Text OneLine(Text line);
 
 // Whose messages may be listed for deletion: a storage whose selection was not confirmed, or was
 // overtaken by another command before its listing ended, is shown but not listed.

@@ -412,3 +412,39 @@ TEST(StoreFailures, RunningOutOfMemoryEndsInError) {
 
 }  // namespace
 }  // namespace quorlin
+
+namespace quorlin {
+namespace {
+
+// Parts from +79161234567: "Hel" and "lo" of message 5, and part 1 of 2 of message 6 ("Wait"),
+// whose second part never came.
+constexpr const char* kHelloPart2 =
+    "07919761989901F0440B919761214365F700004250710103002109050003050202D86F";
+constexpr const char* kWaitPart1 =
+    "07919761989901F0440B919761214365F70000425071010300210B050003060201AEE1341D";
+constexpr const char* kHelloPart1 =
+    "07919761989901F0440B919761214365F70000425071010300210A050003050201906536";
+
+TEST_F(StoreTest, JoinedPartsShowAsOneLineAndAnIncompleteMessageStays) {
+  quorlin_.SetJoinParts(true);
+  Stored(Entry(1, kHelloPart2) + Entry(2, kWaitPart1) + Entry(3, kHelloPart1), "");
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(quorlin_.Sms(),
+            u"17.05.24 10:30:00\t+79161234567\tWait\r\n"
+            u"17.05.24 10:30:00\t+79161234567\tHello\r\n");
+  modem_.commands.clear();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=3", kOk);
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(modem_.commands, (Commands{kSelectMe, "AT+CMGD=1", "AT+CMGD=3"}));
+  EXPECT_EQ(quorlin_.Error(), u"1 2:Error 1-3:OK ");
+  EXPECT_EQ(ListedReferences(), std::vector<Text>{Reference(1, "2")});
+
+  quorlin_.SetJoinParts(false);
+  Stored(Entry(1, kHelloPart2) + Entry(2, kWaitPart1) + Entry(3, kHelloPart1), "");
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(quorlin_.Sms(), Shown({kHelloPart2, kWaitPart1, kHelloPart1}));
+}
+
+}  // namespace
+}  // namespace quorlin
