@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds, then runs the native suite (unit tests under
 # AddressSanitizer and UBSan, the simulated modem's tests, the front end against the simulated
-# modem), the cross-check of the decoder against an established SMS library, and the Windows
-# builds under Wine.
+# modem), the cross-check of the decoder against an established SMS library, the Windows
+# builds under Wine, and the packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,6 +40,12 @@ fi
 if [ -x tests/darvello/run.sh ]; then
   step "Darvello under Wine and Xvfb"
   tests/darvello/run.sh
+fi
+
+if [ -x tests/package/run.sh ]; then
+  step "packages: the Debian package and the Windows ZIP, installed and used"
+  scripts/package.sh
+  tests/package/run.sh
 fi
 
 step "all tests passed"
