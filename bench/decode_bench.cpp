@@ -4,19 +4,14 @@
 //
 // Both sides do the whole job from the hexadecimal text a modem lists to a display line:
 // Quorlin's DecodePdu; for libGammu DecodeHexBin, GSM_DecodePDUFrame, then the sender and the
-// text to UTF-8 with EncodeUTF8 and the time stamp formatted.
+// text to UTF-8 with EncodeUTF8 and the time stamp formatted (gammu_line.hpp).
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
-extern "C" {
-#include <gammu.h>
-}
-
+#include "gammu_line.hpp"
 #include "pdu/decode_pdu.hpp"
 #include "text/text.hpp"
 
@@ -87,34 +82,11 @@ void QuorlinDecode(benchmark::State& state) {
 }
 BENCHMARK(QuorlinDecode);
 
-// One display line from one PDU through libGammu; false when it refuses the PDU.
-bool GammuDecode(const char* hex, GSM_SMSMessage& sms, std::string& line) {
-  unsigned char binary[400];
-  const std::size_t hex_length = std::strlen(hex);
-  if (!DecodeHexBin(binary, reinterpret_cast<const unsigned char*>(hex), hex_length)) return false;
-  GSM_SetDefaultSMSData(&sms);
-  size_t end = 0;
-  if (GSM_DecodePDUFrame(GSM_GetGlobalDebug(), &sms, binary, hex_length / 2, &end, TRUE) !=
-      ERR_NONE) {
-    return false;
-  }
-  char number[GSM_MAX_NUMBER_LENGTH * 4 + 4];
-  char text[GSM_MAX_SMS_LENGTH * 4 + 4];
-  EncodeUTF8(number, sms.Number);
-  EncodeUTF8(text, sms.Text);
-  char stamp[32];
-  const GSM_DateTime& t = sms.PDU == SMS_Status_Report ? sms.SMSCTime : sms.DateTime;
-  std::snprintf(stamp, sizeof stamp, "%02d.%02d.%02d %02d:%02d:%02d", t.Day, t.Month, t.Year % 100,
-                t.Hour, t.Minute, t.Second);
-  line.assign(stamp).append("\t").append(number).append("\t").append(text);
-  return true;
-}
-
 void GammuDecode(benchmark::State& state) {
   GSM_SMSMessage sms;
   std::string line;
   for (const char* pdu : kPdus) {
-    if (!GammuDecode(pdu, sms, line)) {
+    if (!quorlin::bench::GammuLine(pdu, sms, line)) {
       state.SkipWithError("libGammu refused a PDU of the set");
       return;
     }
@@ -122,7 +94,7 @@ void GammuDecode(benchmark::State& state) {
   std::size_t chars = 0;
   for (auto _ : state) {
     for (const char* pdu : kPdus) {
-      GammuDecode(pdu, sms, line);
+      quorlin::bench::GammuLine(pdu, sms, line);
       chars += line.size();
       benchmark::DoNotOptimize(line);
     }

@@ -6,6 +6,8 @@ building build/bench. Writes the table to docs/benchmarks.md and the plot to doc
 
 Figures:
   decoding      PDUs per second of Quorlin's decoder over libGammu's, same mixed set (>= 3)
+  decode a file `quorlin decode` on a 200,000-line file of PDUs, end to end, against
+                bench/gammu_decode_lines doing the same with libGammu (>= 3)
   reading       `quorlin read` of a 100-message store from the simulated modem at 19200 and
                 115200 baud, against the line time (bytes x 10 / baud), the goal
                 (1.2 x line time + 1.5 s) and `gammu getallsms` on the same store and pty
@@ -37,6 +39,8 @@ FINAL = re.compile(rb"\r\n(OK|ERROR|\+CMS ERROR: \d+)\r\n")
 QUORLIN_COMMANDS = ('AT+CPMS="ME"', "AT+CMGL=4", 'AT+CPMS="SM"', "AT+CMGL=4")
 SIZES = (10, 25, 50, 100)
 SEED = 1
+DECODE_LINES = 200_000
+DECODE_MESSAGES = 500   # distinct generated messages, repeated to DECODE_LINES lines
 
 
 class Simulator:
@@ -122,6 +126,39 @@ def decoding(build, quick):
     return rates["QuorlinDecode"], rates["GammuDecode"]
 
 
+def pdu_file(work):
+    """DECODE_LINES PDUs, one a line, cycling through a generated store of every kind."""
+    pdus = [line.split()[3] for line in pdu_builder.generate_store(DECODE_MESSAGES, SEED)
+            if not line.startswith("#")]
+    path = os.path.join(work, "pdus.txt")
+    Path(path).write_text("\n".join(pdus[i % len(pdus)] for i in range(DECODE_LINES)) + "\n")
+    return path
+
+
+def decode_file(argv, pdus, out):
+    """Wall time of one program turning the file of PDUs into a file of lines."""
+    with open(pdus, "rb") as stdin, open(out, "wb") as stdout:
+        started = time.monotonic()
+        subprocess.run(argv, stdin=stdin, stdout=stdout, check=True, timeout=600)
+        seconds = time.monotonic() - started
+    lines = Path(out).read_bytes().count(b"\n")
+    if lines != DECODE_LINES:
+        raise RuntimeError(f"{argv[0]} printed {lines} lines for {DECODE_LINES} PDUs")
+    return seconds
+
+
+def decoding_end_to_end(build, work, quick):
+    """Median wall times of `quorlin decode` and gammu_decode_lines on the same file, their runs
+    taking turns so that a busy moment of the machine falls on both."""
+    pdus = pdu_file(work)
+    out = os.path.join(work, "lines.txt")
+    quorlin, gammu = [], []
+    for _ in range(3 if quick else 7):
+        quorlin.append(decode_file([str(build / "cli/quorlin"), "decode"], pdus, out))
+        gammu.append(decode_file([str(build / "bench/gammu_decode_lines")], pdus, out))
+    return statistics.median(quorlin), statistics.median(gammu)
+
+
 def answer_delay(build, work, echo):
     with Simulator(work, 0, "--latency", "300", "--echo", echo) as sim:
         out = subprocess.run([str(build / "bench/exchange_latency"), sim.tty, "AT", "5"],
@@ -139,6 +176,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="smaller stores, shorter runs")
     args = parser.parse_args()
     build = args.build.resolve()
+    load = os.getloadavg()[0]   # other work on the machine slows both sides, not evenly
     sizes = (10, 25) if args.quick else SIZES
     full = sizes[-1]
     rows = []   # (figure, measured, against, ratio, goal, met)
@@ -154,6 +192,12 @@ def main():
            f"libGammu {gammu_rate:,.0f} /s", ratio, ">= 3", ratio >= 3)
 
     with tempfile.TemporaryDirectory(prefix="quorlin-bench-") as work:
+        quorlin, gammu = decoding_end_to_end(build, work, args.quick)
+        figure(f"decode a {DECODE_LINES:,}-line file, end to end, PDUs/s",
+               f"{DECODE_LINES / quorlin:,.0f} /s ({quorlin:.2f} s)",
+               f"libGammu {DECODE_LINES / gammu:,.0f} /s ({gammu:.2f} s)", gammu / quorlin,
+               ">= 3", gammu / quorlin >= 3)
+
         plot = {}
         for baud in (19200, 115200):
             for count in (sizes if baud == 19200 else (full,)):
@@ -193,11 +237,11 @@ def main():
         figure(f"peak memory, reading {full} messages", f"{quorlin_kib / 1024:.1f} MiB",
                f"gammu {gammu_kib / 1024:.1f} MiB", quorlin_kib / gammu_kib, "–", True)
 
-        write_docs(args.docs, rows, plot[19200], work)
+        write_docs(args.docs, rows, plot[19200], work, load)
     return 0 if all(row[5] for row in rows) else 1
 
 
-def write_docs(docs, rows, points, work):
+def write_docs(docs, rows, points, work, load):
     data = os.path.join(work, "read-time.dat")
     with open(data, "w") as f:
         f.write("# messages bytes line_s quorlin_s gammu_s goal_s\n")
@@ -227,8 +271,8 @@ plot '{data}' using 1:4 with linespoints lw 2 title 'quorlin read', \\
         "pty); every ratio comes from one run, both sides measured in it. Run it again to",
         "refresh this page and the plot.",
         "",
-        f"Machine: {os.uname().machine}, {os.cpu_count()} CPUs, "
-        f"{time.strftime('%Y-%m-%d')}.",
+        f"Machine: {os.uname().machine}, {os.cpu_count()} CPUs, load average {load:.1f} when the "
+        f"run began, {time.strftime('%Y-%m-%d')}.",
         "",
         "| Figure | Quorlin | Against | Ratio | Goal | Met |",
         "|---|---|---|---|---|---|",
@@ -255,6 +299,12 @@ plot '{data}' using 1:4 with linespoints lw 2 title 'quorlin read', \\
         "  the hexadecimal text to a display line: Quorlin's `DecodePdu`; for libGammu",
         "  `DecodeHexBin`, `GSM_DecodePDUFrame`, `EncodeUTF8` of sender and text, and the time",
         "  stamp formatted.",
+        "- **Decoding a file**: wall time of `quorlin decode < pdus.txt > lines.txt` (release",
+        "  build) and of `bench/gammu_decode_lines`, which does the same with libGammu (the",
+        "  steps above for each line, input and output in 64 KiB blocks). The file holds",
+        f"  {DECODE_LINES:,} PDUs: {DECODE_MESSAGES} messages of every kind made by",
+        f"  `pdu_builder.py` (seed {SEED}), over and over. Both print one line per PDU; median of",
+        "  7 runs each (3 with `--quick`), the two programs taking turns.",
         "- **Reading**: wall time of `quorlin read --speed N` (release build) and of",
         "  `gammu getallsms` (its AT driver, `connection = atN`) on the same store, each against a",
         "  fresh simulated modem paced at N baud (`--baud`). The line time is the bytes the modem",

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Every benchmark, each figure printed as a ratio measured in the same run: decoding against
-# libGammu, reading a full store from the simulated modem against the line time and gammu, an
-# exchange with a modem that answers after 300 ms, peak memory. Writes docs/benchmarks.md and
-# docs/read-time.png. Not part of the tests; takes a few minutes.
+# Every benchmark, each figure printed as a ratio measured in the same run: decoding (in memory
+# and a 200,000-line file end to end) against libGammu, reading a full store from the simulated
+# modem against the line time and gammu, an exchange with a modem that answers after 300 ms,
+# peak memory. Writes docs/benchmarks.md and docs/read-time.png. Not part of the tests; takes a
+# few minutes.
 #   scripts/bench.sh [--quick]
 set -euo pipefail
 cd "$(dirname "$0")/.."

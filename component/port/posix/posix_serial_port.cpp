@@ -150,7 +150,8 @@ class PosixSerialPort final : public SerialPort {
       pollfd wait{fd_.get(), POLLIN, 0};
       const int ready = ::poll(&wait, 1, MillisecondsUntil(deadline));
       if (ready < 0 && errno == EINTR) continue;
-      if (ready > 0 && (wait.revents & POLLIN) != 0) return true;
+      const bool hung_up = (wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      if (ready > 0 && !hung_up && (wait.revents & POLLIN) != 0) return true;
       if (ready > 0) {
         // A line that hung up reports so at once and for ever; it is as silent as one that did
         // not, so wait the time out as on a silent line.

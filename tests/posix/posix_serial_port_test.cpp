@@ -1,0 +1,172 @@
+// The POSIX serial port on a pseudo-terminal: the test holds the master side as the modem would,
+// the port opens the slave. The line is left as openpty made it, cooked (termios set through the
+// master would apply to the slave), so that bytes passing unchanged prove the port's own raw
+// settings.
+#include "port/posix/posix_serial_port.hpp"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "text/text.hpp"
+
+namespace quorlin {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::steady_clock;
+
+constexpr TextView kMode = u"19200,n,8,1";
+constexpr TextView kMissingDevice = u"/dev/quorlin-test-no-such-tty";
+
+class PosixSerialPort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(::openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0) << std::strerror(errno);
+    path_ = FromUtf8(::ttyname(slave_));
+  }
+
+  void TearDown() override {
+    HangUp();
+    ::close(slave_);
+  }
+
+  std::unique_ptr<SerialPort> OpenPort() {
+    auto port = ports_.Open(path_, kMode);
+    EXPECT_NE(port, nullptr) << ToUtf8(ports_.LastOpenFailure());
+    return port;
+  }
+
+  void HangUp() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+  }
+
+  void WriteMaster(std::string_view bytes) {
+    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  // What the port sent, up to `size` bytes; stops early after a second without any.
+  std::string ReadMaster(std::size_t size) {
+    std::string received;
+    char buffer[512];
+    pollfd wait{master_, POLLIN, 0};
+    while (received.size() < size && ::poll(&wait, 1, 1000) > 0) {
+      const ssize_t count =
+          ::read(master_, buffer, std::min(sizeof buffer, size - received.size()));
+      if (count <= 0) break;
+      received.append(buffer, static_cast<std::size_t>(count));
+    }
+    return received;
+  }
+
+  int master_ = -1;
+  int slave_ = -1;
+  Text path_;
+  PosixPortSystem ports_;
+};
+
+TEST_F(PosixSerialPort, SecondOpenerIsRefusedUntilTheFirstCloses) {
+  auto first = OpenPort();
+  ASSERT_NE(first, nullptr);
+  PosixPortSystem other;
+  EXPECT_EQ(other.Open(path_, kMode), nullptr);
+  EXPECT_NE(ToUtf8(other.LastOpenFailure()).find(std::strerror(EBUSY)), std::string::npos)
+      << ToUtf8(other.LastOpenFailure());
+  first.reset();
+  EXPECT_NE(other.Open(path_, kMode), nullptr) << ToUtf8(other.LastOpenFailure());
+}
+
+TEST_F(PosixSerialPort, RefusedOpenSaysWhy) {
+  struct Case {
+    const char* name;
+    Text port;
+    TextView mode;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"missing device", Text(kMissingDevice), kMode, std::strerror(ENOENT)},
+      // A missing device whose mode is wrong fails on the mode: it is checked before opening.
+      {"speed not a number", Text(kMissingDevice), u"fast,n,8,1", "speed"},
+      {"speed without a setting", Text(kMissingDevice), u"12345,n,8,1", "speed"},
+      {"parity", path_, u"19200,e,8,1", "speed"},
+      {"speed alone", path_, u"19200", "speed"},
+      {"not a device path", u"modem", kMode, "not a device path"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ports_.Open(c.port, c.mode), nullptr);
+    const std::string reason = ToUtf8(ports_.LastOpenFailure());
+    EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+  }
+  // A refused mode held nothing: the port opens at once with a good one.
+  EXPECT_NE(OpenPort(), nullptr);
+}
+
+TEST_F(PosixSerialPort, LineRunsAtTheSpeedOfTheMode) {
+  const std::pair<TextView, speed_t> cases[] = {
+      {u"300,n,8,1", B300}, {u"19200,n,8,1", B19200}, {u"115200,n,8,1", B115200}};
+  for (const auto& [mode, speed] : cases) {
+    SCOPED_TRACE(ToUtf8(mode));
+    auto port = ports_.Open(path_, mode);
+    ASSERT_NE(port, nullptr) << ToUtf8(ports_.LastOpenFailure());
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(slave_, &settings), 0);
+    EXPECT_EQ(::cfgetispeed(&settings), speed);
+    EXPECT_EQ(::cfgetospeed(&settings), speed);
+  }
+}
+
+TEST_F(PosixSerialPort, BytesPassUnchangedBothWays) {
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  std::string every_byte;
+  for (int value = 0; value < 256; ++value) every_byte.push_back(static_cast<char>(value));
+  // CR, LF, XON/XOFF, ^C, ^D and 8-bit bytes are what a cooked line would translate or eat;
+  // an echo would show up ahead of the next bytes the modem side reads.
+  for (const std::string& bytes :
+       {std::string("AT+CMGL=4\r"), std::string("\r\nOK\r\n"), std::string("\n"), every_byte}) {
+    SCOPED_TRACE(testing::PrintToString(bytes));
+    EXPECT_EQ(port->Write(bytes), bytes.size());
+    EXPECT_EQ(ReadMaster(bytes.size()), bytes);
+    WriteMaster(bytes);
+    EXPECT_EQ(port->Read(bytes.size()), bytes);
+  }
+}
+
+TEST_F(PosixSerialPort, DiscardInputDropsWhatArrivedBefore) {
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  WriteMaster("\r\nRING\r\n");
+  ASSERT_TRUE(port->WaitForInput(1s));
+  port->DiscardInput();
+  EXPECT_FALSE(port->WaitForInput(0ms));
+  WriteMaster("\r\nOK\r\n");
+  EXPECT_EQ(port->Read(6), "\r\nOK\r\n");
+}
+
+TEST_F(PosixSerialPort, HangUpEndsReadsAtOnce) {
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  HangUp();
+  const auto started = steady_clock::now();
+  // On a silent line this read would wait its full minute; a hung-up line has nothing to wait
+  // for.
+  EXPECT_EQ(port->Read(60000), "");
+  EXPECT_LT(steady_clock::now() - started, 10s);
+  EXPECT_FALSE(port->WaitForInput(50ms));
+  EXPECT_LT(steady_clock::now() - started, 10s);
+  EXPECT_LT(port->Write("AT\r"), 3u);
+}
+
+}  // namespace
+}  // namespace quorlin
