@@ -2,9 +2,12 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "commands.hpp"
+#include "message_json.hpp"
 #include "pdu/decode_pdu.hpp"
+#include "store/join_parts.hpp"
 #include "terminal_text.hpp"
 #include "text/text.hpp"
 
@@ -12,7 +15,7 @@ namespace quorlin::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "usage: quorlin decode [PDU ...]\n"
+    "usage: quorlin decode [--join] [--json] [PDU ...]\n"
     "\n"
     "Decodes each PDU given as an argument, or each line of standard input when none is given,\n"
     "and prints exactly one line per PDU in UTF-8: time stamp, tab, address, tab, text; an\n"
@@ -20,7 +23,11 @@ constexpr const char* kHelp =
     "control characters (but the tab) as U+FFFD. Exit status 1 when the output cannot be\n"
     "written.\n"
     "A PDU is hexadecimal text as a modem lists it (service-centre address first; spaces and\n"
-    "either case allowed).\n";
+    "either case allowed).\n"
+    "\n"
+    "  --join   the parts of a concatenated message, once all are given whole, as one message,\n"
+    "           where its first part stands; the parts of an incomplete one stay apart\n"
+    "  --json   JSON Lines: one object a message with every field (see the README)\n";
 
 // One line per PDU, also for a message whose text holds line breaks.
 bool PrintLine(std::string_view pdu) {
@@ -35,12 +42,59 @@ int Finish(bool written) {
   return 0;
 }
 
+// --join and --json need every PDU before the first line goes out.
+int PrintAll(const std::vector<std::string>& pdus, bool join, bool json) {
+  std::vector<DecodedMessage> messages;
+  for (const std::string& pdu : pdus) messages.push_back(DecodeMessage(FromAscii(pdu)));
+  std::vector<JoinedMessage> shown;
+  if (join) {
+    shown = JoinParts(messages);
+  } else {
+    for (std::size_t at = 0; at < messages.size(); ++at) {
+      shown.push_back({{at}, false, messages[at].line});
+    }
+  }
+  bool written = true;
+  for (const JoinedMessage& message : shown) {
+    if (!json) {
+      written = WriteLine(stdout, PrintableLine(message.line)) && written;
+      continue;
+    }
+    nlohmann::json object = MessageJson(messages[message.parts.front()]);
+    if (message.parts.size() > 1) {
+      Text text;
+      for (std::size_t part : message.parts) text += messages[part].text;
+      object["text"] = ToUtf8(text);
+      object["parts"] = message.parts.size();
+    }
+    written = WriteJsonLine(object) && written;
+  }
+  return Finish(written);
+}
+
 }  // namespace
 
 int RunDecode(std::span<const std::string_view> args) {
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kHelp, stdout);
     return 0;
+  }
+  bool join = false;
+  bool json = false;
+  while (!args.empty() && (args[0] == "--join" || args[0] == "--json")) {
+    (args[0] == "--join" ? join : json) = true;
+    args = args.subspan(1);
+  }
+  if (join || json) {
+    std::vector<std::string> pdus(args.begin(), args.end());
+    if (args.empty()) {
+      std::ios::sync_with_stdio(false);
+      for (std::string line; std::getline(std::cin, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        pdus.push_back(line);
+      }
+    }
+    return PrintAll(pdus, join, json);
   }
   bool written = true;
   if (!args.empty()) {

@@ -1,14 +1,19 @@
 // quorlin read: every message stored in the modem, read through the Quorlin object the way an
 // automation client drives it, printed in UTF-8; optionally deleted afterwards.
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "commands.hpp"
+#include "message_json.hpp"
 #include "platform.hpp"
 #include "quorlin.hpp"
+#include "store/join_parts.hpp"
 #include "terminal_text.hpp"
 #include "text/text.hpp"
 #include "version.h"
@@ -17,7 +22,8 @@ namespace quorlin::cli {
 namespace {
 
 constexpr const char* kHelp =
-    "usage: quorlin read --device PATH [--speed N] [--reset] [--delete] [--trace]\n"
+    "usage: quorlin read --device PATH [--speed N] [--reset] [--delete] [--join] [--json]\n"
+    "                    [--trace]\n"
     "\n"
     "Opens the serial port, lists every message stored in the phone memory (ME) and on the\n"
     "SIM (SM), and prints them on standard output in UTF-8, one line per message: time stamp,\n"
@@ -35,6 +41,13 @@ constexpr const char* kHelp =
     "  --delete       once every line is written out, delete the messages shown in full (and\n"
     "                 only those) and report per message: \"1-3:OK \" deleted, \"1 3:Error \" not\n"
     "                 deleted. Nothing is deleted when the output could not be written\n"
+    "  --join         show the parts of a concatenated message as one message once every part\n"
+    "                 was shown in full; with --delete such a message is deleted whole, and the\n"
+    "                 parts of one still incomplete stay on the modem (reported on standard\n"
+    "                 error), since the missing part may yet arrive\n"
+    "  --json         JSON Lines instead of text: one object a message with every field (see\n"
+    "                 the README), its storage and index; with --delete a last object tells\n"
+    "                 which were deleted\n"
     "  --trace        print the AT dialogue on standard error as it happens: each command\n"
     "                 written, each piece read (CR and LF shown as \\r and \\n) and each status,\n"
     "                 with the milliseconds since the start\n"
@@ -149,6 +162,8 @@ struct Options {
   bool remove = false;
   bool reset = false;
   bool trace = false;
+  bool join = false;
+  bool json = false;
 };
 
 // A positive decimal number of at most seven digits.
@@ -186,6 +201,87 @@ bool PrintMessages(TextView sms) {
   return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && written;
 }
 
+std::vector<DecodedMessage> MessagesOf(const std::vector<ListingEntry>& entries) {
+  std::vector<DecodedMessage> messages;
+  for (const ListingEntry& entry : entries) messages.push_back(entry.message);
+  return messages;
+}
+
+// The listing as JSON Lines: one object a message (a joined one with the places of its parts).
+bool PrintJson(const Quorlin& quorlin) {
+  const std::vector<ListingEntry>& entries = quorlin.Entries();
+  const std::vector<DecodedMessage> messages = MessagesOf(entries);
+  std::vector<JoinedMessage> shown;
+  if (quorlin.JoinParts()) {
+    shown = JoinParts(messages);
+  } else {
+    for (std::size_t at = 0; at < entries.size(); ++at) shown.push_back({{at}, false, {}});
+  }
+  bool written = true;
+  for (const JoinedMessage& message : shown) {
+    nlohmann::json object = MessageJson(messages[message.parts.front()]);
+    if (message.parts.size() == 1) {
+      object.update(PlaceJson(entries[message.parts.front()]));
+    } else {
+      Text text;
+      object["parts"] = nlohmann::json::array();
+      for (std::size_t part : message.parts) {
+        text += messages[part].text;
+        object["parts"].push_back(PlaceJson(entries[part]));
+      }
+      object["text"] = ToUtf8(text);
+    }
+    bool listed = true;
+    for (std::size_t part : message.parts) {
+      listed = listed && entries[part].listed && !quorlin.KeptOnModem(entries[part].slot);
+    }
+    object["listed"] = listed;
+    written = WriteJsonLine(object) && written;
+  }
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && written;
+}
+
+// The places DeleteMsg took off the list, as the last JSON object.
+bool PrintDeletedJson(const Quorlin& quorlin, const std::array<bool, 100>& listed_before) {
+  nlohmann::json deleted = nlohmann::json::array();
+  for (const ListingEntry& entry : quorlin.Entries()) {
+    if (entry.slot < listed_before.size() && listed_before[entry.slot] &&
+        (*quorlin.ListedMessages())[entry.slot].empty()) {
+      deleted.push_back(PlaceJson(entry));
+    }
+  }
+  const bool written = WriteJsonLine({{"deleted", deleted}, {"report", ToUtf8(quorlin.Error())}});
+  return std::fflush(stdout) == 0 && written;
+}
+
+// "kept 2 parts of an incomplete message from +7916..., reference 23, 2 of 3", once a message.
+void ReportKeptParts(const Quorlin& quorlin) {
+  const std::vector<ListingEntry>& entries = quorlin.Entries();
+  std::vector<std::string> reported;
+  for (const ListingEntry& entry : entries) {
+    const auto& part = entry.message.concatenation;
+    if (!part || !quorlin.KeptOnModem(entry.slot)) continue;
+    const std::string sender = ToUtf8(entry.message.address);
+    const std::string key = sender + "/" + std::to_string(part->reference) + "/" +
+                            std::to_string(part->total) + (part->reference16 ? "w" : "");
+    if (std::find(reported.begin(), reported.end(), key) != reported.end()) continue;
+    reported.push_back(key);
+    std::size_t kept = 0;
+    for (const ListingEntry& other : entries) {
+      if (other.message.address == entry.message.address && other.message.concatenation &&
+          other.message.concatenation->reference == part->reference &&
+          other.message.concatenation->reference16 == part->reference16 &&
+          other.message.concatenation->total == part->total && quorlin.KeptOnModem(other.slot)) {
+        ++kept;
+      }
+    }
+    std::fprintf(stderr,
+                 "kept %zu part%s of an incomplete message from %s, reference %u, %zu of %u\n",
+                 kept, kept == 1 ? "" : "s", PrintableLine(entry.message.address).c_str(),
+                 part->reference, kept, part->total);
+  }
+}
+
 // One step's status on standard error.
 void Report(Progress& progress, const char* step, TextView status) {
   progress.NextStep();
@@ -217,6 +313,10 @@ int RunRead(std::span<const std::string_view> args) {
       options.reset = true;
     } else if (arg == "--trace") {
       options.trace = true;
+    } else if (arg == "--join") {
+      options.join = true;
+    } else if (arg == "--json") {
+      options.json = true;
     } else if ((arg == "--device" || arg == "--speed") && i + 1 < args.size()) {
       (arg == "--device" ? options.device : options.speed) = std::string(args[++i]);
     } else if (arg == "--device" || arg == "--speed") {
@@ -237,6 +337,7 @@ int RunRead(std::span<const std::string_view> args) {
   Quorlin quorlin({ports, system.clock});
   Trace trace(progress);
   if (options.trace) quorlin.SetExchangeObserver(&trace);
+  quorlin.SetJoinParts(options.join);
   quorlin.SetPortNumber(FromUtf8(options.device));
   quorlin.SetPortSpeed(FromUtf8(options.speed));
 
@@ -261,15 +362,21 @@ int RunRead(std::span<const std::string_view> args) {
   all_ok = all_ok && quorlin.Error() == u"OK";
   // A message is deleted only once the user has it: never when the output failed (a full disk,
   // a closed pipe).
-  const bool printed = PrintMessages(quorlin.Sms());
+  const bool printed = options.json ? PrintJson(quorlin) : PrintMessages(quorlin.Sms());
   if (!printed) {
     std::fputs("quorlin read: cannot write the messages; nothing is deleted\n", stderr);
     all_ok = false;
   }
 
   if (options.remove && printed) {
+    std::array<bool, 100> listed_before{};
+    for (std::size_t slot = 0; slot < listed_before.size(); ++slot) {
+      listed_before[slot] = !(*quorlin.ListedMessages())[slot].empty();
+    }
     quorlin.DeleteMsg();
     Report(progress, "delete", quorlin.Error());
+    ReportKeptParts(quorlin);
+    if (options.json) PrintDeletedJson(quorlin, listed_before);
     // A message that was not deleted leaves "<storage> <index>:Error " in the report; one that
     // was shown but not listed stays on the modem without an item.
     all_ok = all_ok && !Contains(quorlin.Error(), u"Error") &&

@@ -3,7 +3,7 @@
 # missing packages are installed. Run as root (or with sudo available).
 set -euo pipefail
 
-native=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev clang-format
+native=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev clang-format
         python3 socat)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64
          wine32:i386 xvfb x11-utils imagemagick xdotool)

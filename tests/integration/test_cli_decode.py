@@ -1,4 +1,5 @@
 """quorlin decode: exactly one output line per PDU, whatever the PDU holds."""
+import json
 import os
 import subprocess
 import sys
@@ -40,6 +41,25 @@ class DecodeCommand(unittest.TestCase):
     def test_utf8_output(self):
         pdu = pdu_builder.deliver("+79031112233", "Привет 😀", encoding="ucs2")
         self.assertTrue(decode([pdu])[0].endswith("\tПривет 😀"))
+
+    def test_join_puts_complete_messages_together_and_leaves_incomplete_ones(self):
+        whole = pdu_builder.deliver_parts("+79161234567", "Привет! " * 12, ref=23)
+        broken = pdu_builder.deliver_parts("+79031112233", "x" * 200, ref=7, ref16=True)
+        lines = decode(["--join", whole[1], broken[0], whole[0]])
+        self.assertEqual(len(lines), 2)
+        first_part = lines[0].split("\t")[2]  # alone: its second part is missing
+        self.assertTrue(set(first_part) == {"x"} and len(first_part) < 200, first_part)
+        self.assertTrue(lines[1].endswith("\t" + "Привет! " * 12), lines[1])
+
+    def test_json_carries_the_fields_the_line_drops(self):
+        pdu = pdu_builder.deliver_parts("+79161234567", "y" * 170, ref=300, ref16=True)[1]
+        (record,) = [json.loads(line) for line in decode(["--json", pdu])]
+        self.assertEqual(record["kind"], "deliver")
+        self.assertEqual(record["time_stamp"], "2024-05-17T10:30:00+03:00")
+        self.assertEqual(record["service_centre"], "+79168999100")
+        self.assertEqual(record["concatenation"],
+                         {"reference": 300, "reference16": True, "part": 2, "total": 2})
+        self.assertTrue(record["whole"])
 
     def test_control_characters_cannot_drive_the_terminal(self):
         pdu = pdu_builder.deliver("+79031112233", "a\x1b[2Jb\tc\x07\x7f\x9bd", encoding="ucs2")
