@@ -2,6 +2,7 @@
 and the count of shown and listed messages ends standard error."""
 import json
 import os
+import random
 import subprocess
 import sys
 import tempfile
@@ -18,14 +19,43 @@ STORE = "".join(f"{storage} {index} 1 {pdu_builder.deliver('+79161234567', text)
                 for storage, index, text in (("ME", 1, "one"), ("ME", 2, "two"), ("SM", 4, "four")))
 
 
-def read_with_delete(stdout, *options):
+def multipart_store(seed=5):
+    """30 messages, 12 of them in 2 to 4 parts stored out of order among the others; the last
+    part of one of them (from +79160000011) is missing. Returns the store text and the texts of
+    the complete messages."""
+    rng = random.Random(seed)
+    slots, complete = [], []
+    for number in range(30):
+        if number < 12:
+            count = 2 + number % 3  # parts; 152 seven-bit characters fit in each
+            text = (f"long {number} " + "word " * 200)[:152 * (count - 1) + 40]
+            parts = pdu_builder.deliver_parts(f"+7916000{number:04d}", text, ref=number + 1,
+                                              ref16=number % 2 == 1)
+            assert len(parts) == count
+            if number == 11:
+                parts = parts[:-1]
+            else:
+                complete.append(text)
+            slots += parts
+        else:
+            text = f"single {number} " + "w" * rng.randrange(5, 60)
+            slots.append(pdu_builder.deliver(f"+7903000{number:04d}", text))
+            complete.append(text)
+    rng.shuffle(slots)
+    places = [("ME" if at % 2 == 0 else "SM", at + 1) for at in range(len(slots))]
+    store = "".join(f"{s} {i} 1 {pdu}\n" for (s, i), pdu in zip(places, slots))
+    return store, complete
+
+
+def read_with_delete(stdout, *options, store=None):
     """Runs `quorlin read --delete` with standard output going to `stdout`; returns the run and
     the deletions in the simulator's log."""
     with tempfile.TemporaryDirectory(prefix="quorlin-read-") as work:
-        store, log = Path(work, "store.txt"), Path(work, "log.jsonl")
-        store.write_text(STORE, encoding="utf-8")
+        store_path, log = Path(work, "store.txt"), Path(work, "log.jsonl")
+        store_path.write_text(store or STORE, encoding="utf-8")
         sim = subprocess.Popen([sys.executable, str(ROOT / "simulator/modem_sim.py"), "--store",
-                                str(store), "--log", str(log)], stdout=subprocess.PIPE, text=True)
+                                str(store_path), "--log", str(log)], stdout=subprocess.PIPE,
+                               text=True)
         try:
             tty = sim.stdout.readline().strip()
             run = subprocess.run([CLI, "read", "--device", tty, "--delete", *options], stdout=stdout,
@@ -69,6 +99,23 @@ class ReadCommand(unittest.TestCase):
         self.assertEqual(len(run.stdout.decode().splitlines()), 3)
         self.assertEqual(len(deletions), 3)
         self.assertEqual(run.stderr.decode().splitlines()[-1], "shown 3, listed for deletion 3")
+
+    def test_join_deletes_complete_messages_whole_and_keeps_an_incomplete_one(self):
+        store, complete = multipart_store()
+        run, deletions = read_with_delete(subprocess.PIPE, "--join", store=store)
+        texts = [line.split("\t")[2] for line in run.stdout.decode().splitlines()]
+        for text in complete:
+            self.assertIn(text, texts)
+        self.assertEqual(len(texts), len(complete) + 3)
+        stored = {(s, int(i)): pdu for s, i, _, pdu in
+                  (line.split(None, 3) for line in store.splitlines())}
+        kept = set(stored) - {(d["storage"], d["index"]) for d in deletions}
+        self.assertEqual(len(deletions), len(stored) - 3)  # the three parts of message 11
+        self.assertTrue(all("+79160000011" in subprocess.run(
+            [CLI, "decode", stored[place]], capture_output=True).stdout.decode() for place in kept))
+        self.assertIn("kept 3 parts of an incomplete message from +79160000011, reference 12, "
+                      "3 of 4", run.stderr.decode())
+        self.assertEqual(run.returncode, 1)
 
     @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full on this system")
     def test_nothing_deleted_when_the_output_cannot_be_written(self):
