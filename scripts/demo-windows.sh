@@ -9,34 +9,18 @@
 # A 32-bit DLL needs a machine that runs 32-bit programs (wine32); where it cannot, it is skipped.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-
-if [ -x /usr/lib/wine/wine64 ]; then wine=/usr/lib/wine/wine64
-elif command -v wine64 >/dev/null; then wine=$(command -v wine64)
-else wine=$(command -v wine); fi
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
+root=$quorlin_root
 
 workdir=$(mktemp -d /tmp/quorlin-demo.XXXXXX)
-export WINEPREFIX=$workdir/prefix
-sim_pid=
 
-stop_simulator() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
-  fi
-}
 cleanup() {
-  "$wineserver" -k 2>/dev/null || true  # first: it holds the modem's terminal
-  stop_simulator
+  wine_stop  # first: the wineserver holds the modem's terminal
+  modem_stop_all
   rm -rf "$workdir"
 }
 trap cleanup EXIT
-
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 cat >"$workdir/sequence.vbs" <<'VBS'
 ' The usual sequence of a host; what the component says goes to a UTF-16 file (argument 1),
@@ -65,8 +49,8 @@ out.WriteLine "ClosePort      Error = " & q.Error
 out.Close
 VBS
 
+wine_fresh_prefix "$workdir/prefix"
 echo "Private Wine prefix: $WINEPREFIX"
-"$wine" wineboot -i >/dev/null 2>&1 || echo "(wineboot reported a failure)"
 
 bitnesses=("$@")
 [ ${#bitnesses[@]} -gt 0 ] || bitnesses=(32 64)
@@ -77,34 +61,21 @@ for bits in "${bitnesses[@]}"; do
     cmake --preset "mingw$bits" >/dev/null
     cmake --build "$build" -j2 --target Quorlin
   fi
-  if [ "$bits" = 32 ]; then
-    system='C:\windows\syswow64'
-    rc=0; "$wine" "$system\\cmd.exe" /c exit 7 >/dev/null 2>&1 || rc=$?
-    if [ "$rc" -ne 7 ]; then
-      printf '\n=== 32-bit Quorlin.dll: skipped, this machine cannot start 32-bit Windows programs\n'
-      continue
-    fi
-  else
-    system='C:\windows\system32'
+  system=$(wine_system_dir "$bits")
+  if [ "$bits" = 32 ] && ! can_run_32_bit; then
+    printf '\n=== 32-bit Quorlin.dll: SKIPPED, this machine cannot start 32-bit Windows programs\n'
+    continue
   fi
 
   printf '\n=== %s-bit Quorlin.dll, driven from %s\\cscript.exe\n' "$bits" "$system"
   "$wine" "$system\\regsvr32.exe" /s "$(winpath "$dll")"
   echo "regsvr32: registered $(winpath "$dll")"
 
-  stop_simulator
+  modem_stop_all
   cp "$root/simulator/samples/demo-store.txt" "$workdir/store.txt"
-  python3 "$root/simulator/modem_sim.py" --store "$workdir/store.txt" >"$workdir/sim.out" &
-  sim_pid=$!
-  pty=
-  for _ in $(seq 100); do
-    pty=$(head -n 1 "$workdir/sim.out")
-    [ -n "$pty" ] && break
-    sleep 0.05
-  done
-  [ -n "$pty" ] || { echo "the simulated modem did not start" >&2; exit 1; }
-  ln -sfn "$pty" "$WINEPREFIX/dosdevices/com3"
-  echo "simulated modem on $pty, mapped to COM3"
+  modem_start "$workdir" "$workdir/store.txt" || exit 1
+  wine_map_port 3 "$modem_pty"
+  echo "simulated modem on $modem_pty, mapped to COM3"
   echo
 
   "$wine" "$system\\cscript.exe" //nologo "$(winpath "$workdir/sequence.vbs")" \

@@ -17,7 +17,9 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+# shellcheck source=../../scripts/lib.sh
+. "$here/../../scripts/lib.sh"
+root=$quorlin_root
 builds=${DARVELLO_BUILDS:-"$root/build/mingw32 $root/build/mingw64"}
 scenarios=${DARVELLO_SCENARIOS:-"stub stub-close unregistered round"}
 com=${DARVELLO_COM:-3}
@@ -26,20 +28,17 @@ screenshot=${DARVELLO_SCREENSHOT:-}
 
 work=$(mktemp -d /tmp/darvello-test.XXXXXX)
 xvfb_pid=
-sim_pid=
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+export WINEPREFIX="$work/prefix"
 # English messages and a full stop as the decimal point, whatever the caller's locale.
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 
 # Debian's `wine` starts the 32-bit loader whenever it is installed, even where the kernel
-# cannot run it; 64-bit programs go straight to wine64.
+# cannot run it; 64-bit programs go straight to the 64-bit loader (lib.sh's $wine).
 wine32=$(command -v wine || true)
-wine64=$(command -v wine64 || true)
-[ -z "$wine64" ] && [ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+wine64=$wine
 
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  modem_stop_all
   [ -d "$WINEPREFIX" ] && "$wineserver" -k >/dev/null 2>&1
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
   rm -rf "$work"
@@ -48,8 +47,6 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 say() { printf 'darvello: %s\n' "$*"; }
-
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 start_display() {
   local n
@@ -102,18 +99,13 @@ take_screenshot() {
 }
 
 start_modem() {
-  local link="$work/modem"
-  python3 "$root/simulator/modem_sim.py" --store "$root/simulator/samples/demo-store.txt" \
-    --link "$link" --log "$work/modem.log" >"$work/modem.out" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -e "$link" ] && break; sleep 0.05; done
-  [ -e "$link" ] || { say "the simulated modem did not start"; cat "$work/modem.out"; exit 1; }
-  ln -sfn "$(readlink -f "$link")" "$WINEPREFIX/dosdevices/com$com"
+  modem_start "$work" "$root/simulator/samples/demo-store.txt" --log "$work/modem.log" ||
+    { say "the simulated modem did not start"; exit 1; }
+  wine_map_port "$com" "$modem_pty"
 }
 
 stop_modem() {
-  kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  sim_pid=
+  modem_stop_all
   rm -f "$WINEPREFIX/dosdevices/com$com"
 }
 
