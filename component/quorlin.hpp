@@ -98,6 +98,9 @@ class Quorlin {
   unsigned memory_changes_ = 0;
   // Counts OpenPort and ClosePort: a deletion stops when the port it started on is gone.
   unsigned port_changes_ = 0;
+  // port_changes_ when the references were listed: another device may stand behind the port
+  // once it was closed or opened since, so they are not deleted there.
+  unsigned listed_on_ = 0;
   // Held exactly while the port is open; the exchange reads this slot afresh on every access.
   std::unique_ptr<SerialPort> port_;
   AtExchange exchange_{port_, platform_.clock, status_text_};

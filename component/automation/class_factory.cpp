@@ -31,9 +31,9 @@ class QuorlinFactory final : public IClassFactory {
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) {
-      LockModule();
+      AddServerLock();
     } else {
-      UnlockModule();
+      DropServerLock();
     }
     return S_OK;
   }

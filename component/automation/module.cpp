@@ -2,22 +2,35 @@
 
 #include <atomic>
 
+#include "automation/init_done.hpp"
+
 namespace quorlin::automation {
 
 namespace {
 
-std::atomic<long> live_objects_and_locks{0};
+std::atomic<long> live_objects{0};
+std::atomic<long> server_locks{0};
 
 }  // namespace
 
 void LockModule() noexcept {
-  ++live_objects_and_locks;
+  ++live_objects;
 }
 void UnlockModule() noexcept {
-  --live_objects_and_locks;
+  --live_objects;
 }
+
+void AddServerLock() noexcept {
+  ++server_locks;
+}
+void DropServerLock() noexcept {
+  long locks = server_locks.load();
+  while (locks > 0 && !server_locks.compare_exchange_weak(locks, locks - 1)) {
+  }
+}
+
 bool ModuleInUse() noexcept {
-  return live_objects_and_locks.load() != 0;
+  return live_objects.load() != 0 || server_locks.load() != 0 || HostConnectionsHeld();
 }
 
 HMODULE ThisModule() noexcept {
@@ -25,7 +38,7 @@ HMODULE ThisModule() noexcept {
   HMODULE module = nullptr;
   ::GetModuleHandleExW(
       GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-      reinterpret_cast<LPCWSTR>(&live_objects_and_locks), &module);
+      reinterpret_cast<LPCWSTR>(&live_objects), &module);
   return module;
 }
 

@@ -8,8 +8,17 @@
 
 namespace quorlin::automation {
 
+// A live object.
 void LockModule() noexcept;
 void UnlockModule() noexcept;
+
+// IClassFactory::LockServer. An unlock without a lock to match is ignored, so a careless host
+// cannot let the DLL go while an object still lives.
+void AddServerLock() noexcept;
+void DropServerLock() noexcept;
+
+// An object, a server lock or a host connection (the host's object must be released by code
+// of this DLL) is alive.
 bool ModuleInUse() noexcept;
 
 HMODULE ThisModule() noexcept;

@@ -53,6 +53,20 @@ bool UnwrapArrayByReference(const VARIANT& argument, SAFEARRAY*& no_array, VARIA
   }
 }
 
+// Holds a reference to the object for the length of a call that lets the host's messages run:
+// a host may release the object from one of them (a form unloading); the object then goes when
+// the call returns, not under it.
+class KeepAlive {
+ public:
+  explicit KeepAlive(IUnknown* object) noexcept : object_(object) { object_->AddRef(); }
+  KeepAlive(const KeepAlive&) = delete;
+  KeepAlive& operator=(const KeepAlive&) = delete;
+  ~KeepAlive() { object_->Release(); }
+
+ private:
+  IUnknown* object_;
+};
+
 }  // namespace
 
 QuorlinObject::QuorlinObject() : core_(SystemPlatform()) {
@@ -113,18 +127,17 @@ HRESULT QuorlinObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
   if (!info) return E_POINTER;
   *info = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  ITypeInfo* type_info = nullptr;
-  const HRESULT found = QuorlinTypeInfo(&type_info);
+  ComPtr<ITypeInfo> type_info;
+  const HRESULT found = QuorlinTypeInfo(type_info);
   if (FAILED(found)) return found;
-  type_info->AddRef();
-  *info = type_info;
+  *info = type_info.Release();
   return S_OK;
 }
 
 HRESULT QuorlinObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  ITypeInfo* type_info = nullptr;
-  const HRESULT found = QuorlinTypeInfo(&type_info);
+  ComPtr<ITypeInfo> type_info;
+  const HRESULT found = QuorlinTypeInfo(type_info);
   if (FAILED(found)) return found;
   return type_info->GetIDsOfNames(names, count, ids);
 }
@@ -135,8 +148,8 @@ HRESULT QuorlinObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LC
 HRESULT QuorlinObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* arguments,
                               VARIANT* result, EXCEPINFO* exception, UINT* bad_argument) {
   if (!IsEqualIID(iid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  ITypeInfo* type_info = nullptr;
-  const HRESULT found = QuorlinTypeInfo(&type_info);
+  ComPtr<ITypeInfo> type_info;
+  const HRESULT found = QuorlinTypeInfo(type_info);
   if (FAILED(found)) return found;
   if (id == kGetInfoId && arguments && arguments->cArgs == 1 && arguments->rgvarg) {
     SAFEARRAY* no_array = nullptr;
@@ -168,6 +181,7 @@ HRESULT QuorlinObject::get_SMS(BSTR* text) {
 }
 
 HRESULT QuorlinObject::ResetPhone() {
+  const KeepAlive alive(static_cast<_Quorlin*>(this));
   return Guarded(IID__Quorlin, [&] {
     core_.ResetPhone();
     return S_OK;
@@ -175,6 +189,7 @@ HRESULT QuorlinObject::ResetPhone() {
 }
 
 HRESULT QuorlinObject::ReadAllMsg() {
+  const KeepAlive alive(static_cast<_Quorlin*>(this));
   return Guarded(IID__Quorlin, [&] {
     core_.ReadAllMsg();
     return S_OK;
@@ -182,6 +197,7 @@ HRESULT QuorlinObject::ReadAllMsg() {
 }
 
 HRESULT QuorlinObject::DeleteMsg() {
+  const KeepAlive alive(static_cast<_Quorlin*>(this));
   return Guarded(IID__Quorlin, [&] {
     core_.DeleteMsg();
     return S_OK;
@@ -231,6 +247,17 @@ HRESULT QuorlinObject::IInitDone_GetInfo(SAFEARRAY** pInfo) {
 
 HRESULT QuorlinObject::IInitDone_Init(IDispatch* pConnection) {
   InitHostConnection(pConnection);
+  return S_OK;
+}
+
+HRESULT QuorlinObject::get_JoinParts(VARIANT_BOOL* join) {
+  if (!join) return E_POINTER;
+  *join = core_.JoinParts() ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT QuorlinObject::put_JoinParts(VARIANT_BOOL join) {
+  core_.SetJoinParts(join != VARIANT_FALSE);
   return S_OK;
 }
 

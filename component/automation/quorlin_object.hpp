@@ -44,6 +44,8 @@ class QuorlinObject final : public _Quorlin, public IInitDone, public ISupportEr
   HRESULT STDMETHODCALLTYPE IInitDone_Done() override;
   HRESULT STDMETHODCALLTYPE IInitDone_GetInfo(SAFEARRAY** pInfo) override;
   HRESULT STDMETHODCALLTYPE IInitDone_Init(IDispatch* pConnection) override;
+  HRESULT STDMETHODCALLTYPE get_JoinParts(VARIANT_BOOL* join) override;
+  HRESULT STDMETHODCALLTYPE put_JoinParts(VARIANT_BOOL join) override;
 
   // IInitDone
   HRESULT STDMETHODCALLTYPE Init(IDispatch* pConnection) override;

@@ -6,17 +6,23 @@
 #include "automation/com_resources.hpp"
 #include "automation/module.hpp"
 
+// oleaut32 exports these (since Windows Vista); MinGW's headers do not declare them.
+extern "C" {
+HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* help_directory);
+HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID library, WORD major, WORD minor, LCID locale,
+                                        SYSKIND system);
+}
+
 namespace quorlin::automation {
 
 namespace {
 
 constexpr wchar_t kProgId[] = L"AddIn.Quorlin";
 constexpr wchar_t kClassName[] = L"Quorlin";
-constexpr wchar_t kLibraryName[] = L"AddIn";
-constexpr wchar_t kInterfaceName[] = L"_Quorlin";
 constexpr wchar_t kVersion[] = L"1.0";
-// The standard automation marshaller, which proxies _Quorlin from its type library.
-constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
+// The registry view of the other bitness: a 64-bit DLL asks the 32-bit view, and the other way.
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+constexpr SYSKIND kSystem = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 
 std::wstring GuidText(REFGUID guid) {
   wchar_t text[39] = {};
@@ -29,10 +35,54 @@ std::wstring DirectoryOf(const std::wstring& path) {
   return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
 }
 
+HKEY ScopeBase(RegistrationScope scope) {
+  return scope == RegistrationScope::kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
 LSTATUS OpenClassesRoot(RegistrationScope scope, UniqueHkey& root) {
-  const HKEY base = scope == RegistrationScope::kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-  return ::RegCreateKeyExW(base, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                           KEY_READ | KEY_WRITE, nullptr, root.Put(), nullptr);
+  return ::RegCreateKeyExW(ScopeBase(scope), L"Software\\Classes", 0, nullptr,
+                           REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, root.Put(),
+                           nullptr);
+}
+
+// The other bitness's DLL is registered for the class in the same scope: the ProgID, which both
+// share, must stay.
+bool OtherBitnessRegistered(RegistrationScope scope) {
+  const std::wstring server =
+      L"Software\\Classes\\CLSID\\" + GuidText(CLSID_Quorlin) + L"\\InprocServer32";
+  UniqueHkey key;
+  return ::RegOpenKeyExW(ScopeBase(scope), server.c_str(), 0, KEY_READ | kOtherView, key.Put()) ==
+         ERROR_SUCCESS;
+}
+
+// The type library and the _Quorlin interface (for the automation marshaller), registered by
+// oleaut32 itself, the way Windows lays the keys out.
+HRESULT RegisterTypeLibrary(RegistrationScope scope, const std::wstring& path) {
+  ComPtr<ITypeLib> library;
+  const HRESULT loaded = ::LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
+  if (FAILED(loaded)) return loaded;
+  std::wstring file = path;
+  std::wstring directory = DirectoryOf(path);
+  return scope == RegistrationScope::kUser
+             ? ::RegisterTypeLibForUser(library.Get(), file.data(), directory.data())
+             : ::RegisterTypeLib(library.Get(), file.data(), directory.data());
+}
+
+// With `other_bitness_registered`, the other bitness's DLL registered the same type library and
+// interface, in keys both share: only this bitness's path to the library goes.
+HRESULT UnregisterTypeLibrary(RegistrationScope scope, bool other_bitness_registered) {
+  if (other_bitness_registered) {
+    const std::wstring path = L"Software\\Classes\\TypeLib\\" + GuidText(LIBID_AddIn) +
+                              L"\\1.0\\0\\" + (sizeof(void*) == 8 ? L"win64" : L"win32");
+    const LSTATUS erased = ::RegDeleteKeyW(ScopeBase(scope), path.c_str());
+    return erased == ERROR_SUCCESS || erased == ERROR_FILE_NOT_FOUND ? S_OK
+                                                                     : HRESULT_FROM_WIN32(erased);
+  }
+  const HRESULT removed = scope == RegistrationScope::kUser
+                              ? ::UnRegisterTypeLibForUser(LIBID_AddIn, 1, 0, 0, kSystem)
+                              : ::UnRegisterTypeLib(LIBID_AddIn, 1, 0, 0, kSystem);
+  // Nothing registered is nothing to remove.
+  return removed == TYPE_E_REGISTRYACCESS || removed == TYPE_E_CANTLOADLIBRARY ? S_OK : removed;
 }
 
 LSTATUS WriteKey(HKEY root, const RegistryKey& entry) {
@@ -70,9 +120,12 @@ LSTATUS EraseKey(HKEY root, const RegistryKey& entry) {
   return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-HRESULT EraseTable(HKEY root, const std::vector<RegistryKey>& table) {
+// Subkeys before their parents; the ProgID's keys (`keep_prog_id`) may stay for the other
+// bitness.
+HRESULT EraseTable(HKEY root, const std::vector<RegistryKey>& table, bool keep_prog_id = false) {
   LSTATUS first_failure = ERROR_SUCCESS;
   for (const RegistryKey& entry : std::views::reverse(table)) {
+    if (keep_prog_id && entry.path.starts_with(kProgId)) continue;
     const LSTATUS status = EraseKey(root, entry);
     if (first_failure == ERROR_SUCCESS) first_failure = status;
   }
@@ -83,10 +136,6 @@ HRESULT EraseTable(HKEY root, const std::vector<RegistryKey>& table) {
 
 std::vector<RegistryKey> ServerRegistryTable(const std::wstring& module_path) {
   const std::wstring clsid = L"CLSID\\" + GuidText(CLSID_Quorlin);
-  const std::wstring library = L"TypeLib\\" + GuidText(LIBID_AddIn);
-  const std::wstring library_version = library + L"\\" + kVersion;
-  const std::wstring interface_key = L"Interface\\" + GuidText(IID__Quorlin);
-  const wchar_t* const platform = sizeof(void*) == 8 ? L"win64" : L"win32";
   return {
       {kProgId, {{L"", kClassName}}},
       {std::wstring(kProgId) + L"\\CLSID", {{L"", GuidText(CLSID_Quorlin)}}},
@@ -95,15 +144,6 @@ std::vector<RegistryKey> ServerRegistryTable(const std::wstring& module_path) {
       {clsid + L"\\ProgID", {{L"", kProgId}}},
       {clsid + L"\\TypeLib", {{L"", GuidText(LIBID_AddIn)}}},
       {clsid + L"\\Version", {{L"", kVersion}}},
-      {library, {}},
-      {library_version,
-       {{L"", kLibraryName}, {L"FLAGS", L"0"}, {L"HELPDIR", DirectoryOf(module_path)}}},
-      {library_version + L"\\0", {}},
-      {library_version + L"\\0\\" + platform, {{L"", module_path}}},
-      {interface_key, {{L"", kInterfaceName}}},
-      {interface_key + L"\\ProxyStubClsid", {{L"", kAutomationMarshaller}}},
-      {interface_key + L"\\ProxyStubClsid32", {{L"", kAutomationMarshaller}}},
-      {interface_key + L"\\TypeLib", {{L"", GuidText(LIBID_AddIn)}, {L"Version", kVersion}}},
   };
 }
 
@@ -115,14 +155,22 @@ HRESULT RegisterServer(RegistrationScope scope) noexcept {
     const LSTATUS opened = OpenClassesRoot(scope, root);
     if (opened != ERROR_SUCCESS) return HRESULT_FROM_WIN32(opened);
     const std::vector<RegistryKey> table = ServerRegistryTable(path);
+    const bool keep_prog_id = OtherBitnessRegistered(scope);
+    HRESULT result = S_OK;
     for (const RegistryKey& entry : table) {
       const LSTATUS status = WriteKey(root.Get(), entry);
       if (status != ERROR_SUCCESS) {
-        EraseTable(root.Get(), table);  // leave nothing half-registered
-        return HRESULT_FROM_WIN32(status);
+        result = HRESULT_FROM_WIN32(status);
+        break;
       }
     }
-    return S_OK;
+    if (SUCCEEDED(result)) result = RegisterTypeLibrary(scope, path);
+    if (FAILED(result)) {
+      // Leave nothing half-registered.
+      UnregisterTypeLibrary(scope, keep_prog_id);
+      EraseTable(root.Get(), table, keep_prog_id);
+    }
+    return result;
   } catch (...) {
     return E_OUTOFMEMORY;
   }
@@ -133,7 +181,17 @@ HRESULT UnregisterServer(RegistrationScope scope) noexcept {
     UniqueHkey root;
     const LSTATUS opened = OpenClassesRoot(scope, root);
     if (opened != ERROR_SUCCESS) return HRESULT_FROM_WIN32(opened);
-    return EraseTable(root.Get(), ServerRegistryTable(ModulePath()));
+    // The class first: where the registry has one view for both bitnesses, the class key just
+    // erased is not taken for the other bitness's.
+    const std::vector<RegistryKey> table = ServerRegistryTable(ModulePath());
+    HRESULT keys = EraseTable(root.Get(), table, true);
+    const bool other = OtherBitnessRegistered(scope);
+    const HRESULT library = UnregisterTypeLibrary(scope, other);
+    if (!other) {
+      const HRESULT prog_id = EraseTable(root.Get(), table);
+      if (SUCCEEDED(keys)) keys = prog_id;
+    }
+    return FAILED(library) ? library : keys;
   } catch (...) {
     return E_OUTOFMEMORY;
   }

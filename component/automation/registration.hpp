@@ -1,5 +1,6 @@
-// Self-registration. One table lists every registry key and value the server owns; registering
-// writes it and unregistering erases it, so the two cannot drift apart.
+// Self-registration. One table lists the registry keys and values of the class and its ProgID;
+// registering writes it and unregistering erases it, so the two cannot drift apart. The type
+// library and the _Quorlin interface are registered by oleaut32 (RegisterTypeLib).
 #pragma once
 
 #include <windows.h>
@@ -19,8 +20,7 @@ struct RegistryKey {
   std::vector<RegistryValue> values;
 };
 
-// The class, its ProgID, the type library and the _Quorlin interface, for the DLL at
-// `module_path`. Parents come before their subkeys.
+// The class and its ProgID, for the DLL at `module_path`. Parents come before their subkeys.
 std::vector<RegistryKey> ServerRegistryTable(const std::wstring& module_path);
 
 // Machine-wide (HKLM\Software\Classes) or for the current user alone (HKCU\Software\Classes,
@@ -29,8 +29,9 @@ enum class RegistrationScope { kMachine, kUser };
 
 HRESULT RegisterServer(RegistrationScope scope) noexcept;
 
-// Removes what RegisterServer wrote. A key that has gained subkeys of someone else's (the other
-// bitness's type library path, say) is left in place with its values.
+// Removes what RegisterServer wrote. The ProgID, which both bitnesses share, stays while the
+// other bitness's DLL is still registered for the class; a key that has gained subkeys of
+// someone else's is left in place with its values.
 HRESULT UnregisterServer(RegistrationScope scope) noexcept;
 
 }  // namespace quorlin::automation

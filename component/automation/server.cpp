@@ -1,9 +1,10 @@
-// The exports that make this DLL an in-process COM server. The DLL has no load or unload code
-// of its own: everything starts with the first object.
+// The exports that make this DLL an in-process COM server. Everything starts with the first
+// object; unloading gives back what the DLL still holds.
 #include <windows.h>
 
 #include "Quorlin.h"
 #include "automation/class_factory.hpp"
+#include "automation/init_done.hpp"
 #include "automation/module.hpp"
 #include "automation/registration.hpp"
 #include "automation/type_info.hpp"
@@ -19,11 +20,20 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID class_id, REFIID iid, void** o
   return quorlin::automation::QuorlinClassFactory()->QueryInterface(iid, object);
 }
 
+// A thread that ends gives back the host connection its slot still holds. When the DLL is
+// unloaded (not when the process ends, when other DLLs may already be gone) the cached type
+// information goes back to oleaut32, and the unloading thread's connection to its host.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* process_ends) {
+  if (reason == DLL_THREAD_DETACH) quorlin::automation::DoneHostConnection();
+  if (reason == DLL_PROCESS_DETACH && !process_ends) {
+    quorlin::automation::DoneHostConnection();
+    quorlin::automation::ForgetQuorlinTypeInfo();
+  }
+  return TRUE;
+}
+
 HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  if (quorlin::automation::ModuleInUse()) return S_FALSE;
-  // The DLL may be gone the next moment; what it borrowed from oleaut32 goes back now.
-  quorlin::automation::ForgetQuorlinTypeInfo();
-  return S_OK;
+  return quorlin::automation::ModuleInUse() ? S_FALSE : S_OK;
 }
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {

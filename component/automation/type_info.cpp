@@ -4,7 +4,6 @@
 #include <string>
 
 #include "Quorlin.h"
-#include "automation/com_resources.hpp"
 #include "automation/module.hpp"
 
 namespace quorlin::automation {
@@ -16,7 +15,7 @@ ComPtr<ITypeInfo> type_info;
 
 }  // namespace
 
-HRESULT QuorlinTypeInfo(ITypeInfo** info) noexcept {
+HRESULT QuorlinTypeInfo(ComPtr<ITypeInfo>& info) noexcept {
   try {
     const std::lock_guard lock(type_info_lock);
     if (!type_info) {
@@ -27,7 +26,7 @@ HRESULT QuorlinTypeInfo(ITypeInfo** info) noexcept {
       const HRESULT found = library->GetTypeInfoOfGuid(IID__Quorlin, type_info.Put());
       if (FAILED(found)) return found;
     }
-    *info = type_info.Get();
+    info = Share(type_info.Get());
     return S_OK;
   } catch (...) {
     return E_OUTOFMEMORY;

@@ -4,12 +4,15 @@
 
 #include <windows.h>
 
+#include "automation/com_resources.hpp"
+
 namespace quorlin::automation {
 
-// A borrowed pointer, valid until ForgetQuorlinTypeInfo().
-HRESULT QuorlinTypeInfo(ITypeInfo** info) noexcept;
+// One reference of its own for the caller: a host that re-enters the object or asks COM to
+// unload unused libraries from a yield cannot pull it away under a call in progress.
+HRESULT QuorlinTypeInfo(ComPtr<ITypeInfo>& info) noexcept;
 
-// Drops the cached type information; called when COM is told the DLL may be unloaded.
+// Drops the cached type information; called when the DLL is unloaded.
 void ForgetQuorlinTypeInfo() noexcept;
 
 }  // namespace quorlin::automation

@@ -67,8 +67,10 @@ void Quorlin::DeleteListed() {
     const StoredAt message = ReadReference(reference);
     // A failure item replaces the report so far.
     const Text failure = message.storage + u" " + message.index + u":Error ";
-    // A part of a message still incomplete stays, with its reference, for a later run.
-    if (kept_[slot]) {
+    // A part of a message still incomplete stays, with its reference, for a later run; so does
+    // a message listed before the port was last closed or opened: the device there may be
+    // another one, holding other messages under the same indexes.
+    if (kept_[slot] || listed_on_ != started_on) {
       report = failure;
       continue;
     }

@@ -83,6 +83,7 @@ void Quorlin::ListBothStorages() {
   auto parsed = ParseListing(listing_text_, deletable);
   if (!parsed) parsed.emplace();
   listed_messages_ = std::move(parsed->references);
+  listed_on_ = port_changes_;
   sms_text_ = std::move(parsed->sms_text);
   shown_count_ = parsed->shown;
   listed_count_ = parsed->listed;

@@ -267,6 +267,17 @@ TEST_F(StoreTest, ListingOfOneHundredLongMessagesArrivesWholeAtLineSpeed) {
   EXPECT_LE(clock_.Elapsed() - started, line_time + milliseconds(3 * 250));
 }
 
+// Another device may stand behind a port that was closed or opened since the listing.
+TEST_F(StoreTest, ListingOfAnEarlierPortIsNotDeletedOnTheNextOne) {
+  ListThree();
+  quorlin_.OpenPort();
+  modem_.commands.clear();
+  quorlin_.DeleteMsg();
+  EXPECT_TRUE(modem_.commands.empty());
+  EXPECT_EQ(quorlin_.Error(), u"2 5:Error ");
+  EXPECT_EQ(ListedReferences().size(), 3u);
+}
+
 TEST_F(StoreTest, DeleteBeforeAnyListingReportsEmpty) {
   quorlin_.DeleteMsg();
   EXPECT_EQ(quorlin_.Error(), u"Empty");

@@ -5,6 +5,11 @@
 //   com_client_test server                  COM behaviour that needs no modem
 //   com_client_test modem EXPECTED_DIR      port errors and the whole sequence against the
 //                                           simulated modem on COM3 and COM12 (COM5 absent)
+//   com_client_test hostile                 GetInfo with arrays of unknown elements; what keeps
+//                                           the DLL loaded (host connection, an extra unlock)
+//   com_client_test yields TESTS_DIR LOGS   the host re-enters or releases the object from its
+//                                           yields; simulated modems of its own for each case,
+//                                           from COM20 up ("yields modems" lists their ports)
 //   com_client_test registered SCOPE        what regsvr32 wrote for "machine" or "user"; for
 //                                           "machine", creation by ProgID works
 //   com_client_test unregistered SCOPE      nothing of it is left; creation by ProgID fails
@@ -16,10 +21,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,7 +43,7 @@ using quorlin::automation::UniqueVariant;
 
 namespace {
 
-int failures = 0;
+std::atomic<int> failures{0};  // the "yields" suite fails from several threads
 const char* current_test = "";
 
 std::string Narrow(const std::wstring& text) {
@@ -62,10 +72,23 @@ std::string Escaped(const std::wstring& text) {
   return result;
 }
 
+thread_local const char* current_case = "";  // the "yields" suite's, on each thread
+
 void Fail(int line, const std::string& what) {
   ++failures;
-  std::printf("FAIL %s (line %d): %s\n", current_test, line, what.c_str());
+  const bool in_case = *current_case != '\0';
+  std::printf("FAIL %s (line %d): %s%s%s%s\n", current_test, line, in_case ? "[" : "", current_case,
+              in_case ? "] " : "", what.c_str());
   std::fflush(stdout);
+}
+
+// A crash names the test instead of starting Wine's debugger; the process then ends.
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
+  std::printf("FAIL %s: the process crashed (exception 0x%08lX)%s%s\n", current_test,
+              static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
+              *current_case ? " in: " : "", current_case);
+  std::fflush(stdout);
+  return EXCEPTION_EXECUTE_HANDLER;
 }
 
 std::string HresultText(HRESULT code) {
@@ -264,7 +287,7 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
   CHECK(attributes->wMajorVerNum == 1 && attributes->wMinorVerNum == 0);
   dispatch_info->ReleaseTypeAttr(attributes);
 
-  // The vtable side of the dual interface: the fourteen members, in order, with their types.
+  // The vtable side of the dual interface: the members, in order, with their types.
   HREFTYPE vtable_reference = 0;
   CHECK_HR(dispatch_info->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable_reference), S_OK);
   ComPtr<ITypeInfo> info;
@@ -290,6 +313,8 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
       {L"IInitDone_Done", INVOKE_FUNC, {}},
       {L"IInitDone_GetInfo", INVOKE_FUNC, {VT_PTR}},
       {L"IInitDone_Init", INVOKE_FUNC, {VT_DISPATCH}},
+      {L"JoinParts", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"JoinParts", INVOKE_PROPERTYPUT, {VT_BOOL}},
   };
   CHECK_HR(info->GetTypeAttr(&attributes), S_OK);
   if (!attributes) return;
@@ -670,13 +695,61 @@ void CheckArray(int line, SAFEARRAY* array, const SAFEARRAYBOUND& bound, bool wr
   }
 }
 
+// The four ways a host reaches GetInfo: IInitDone, the dual interface's vtable, and by name with
+// the array by reference, directly or inside a VARIANT (as a script host hands it).
+enum class Route { kInitDone, kDualVtable, kByNameArrayReference, kByNameVariantReference };
+constexpr Route kGetInfoRoutes[] = {Route::kInitDone, Route::kDualVtable,
+                                    Route::kByNameArrayReference, Route::kByNameVariantReference};
+
+// The answer (through IDispatch, an exception's scode) and the error's description.
+HRESULT CallGetInfo(IDispatch* object, Route route, SAFEARRAY*& array, std::wstring& description) {
+  HRESULT answer = E_UNEXPECTED;
+  if (route == Route::kInitDone || route == Route::kDualVtable) {
+    ComPtr<IInitDone> init_done = Query<IInitDone>(object, IID_IInitDone);
+    ComPtr<_Quorlin> dual = Query<_Quorlin>(object, IID__Quorlin);
+    if (!init_done || !dual) return answer;
+    ::SetErrorInfo(0, nullptr);
+    answer =
+        route == Route::kInitDone ? init_done->GetInfo(&array) : dual->IInitDone_GetInfo(&array);
+    ComPtr<IErrorInfo> error;
+    if (FAILED(answer) && ::GetErrorInfo(0, error.Put()) == S_OK && error) {
+      UniqueBstr text;
+      error->GetDescription(text.Put());
+      if (text) description = text.Get();
+    }
+    return answer;
+  }
+  VARIANT holder{};
+  V_VT(&holder) = VT_ARRAY | VT_VARIANT;
+  V_ARRAY(&holder) = array;
+  VARIANT argument{};
+  if (route == Route::kByNameArrayReference) {
+    V_VT(&argument) = VT_ARRAY | VT_VARIANT | VT_BYREF;
+    V_ARRAYREF(&argument) = &array;
+  } else {
+    V_VT(&argument) = VT_VARIANT | VT_BYREF;
+    V_VARIANTREF(&argument) = &holder;
+    if (!array) V_VT(&holder) = VT_EMPTY;
+  }
+  EXCEPINFO exception{};
+  answer = LateBound(object).Invoke(L"IInitDone_GetInfo", DISPATCH_METHOD, {argument}, nullptr,
+                                    &exception);
+  if (answer == DISP_E_EXCEPTION) {
+    answer = exception.scode;
+    if (exception.bstrDescription) description = exception.bstrDescription;
+  }
+  ::SysFreeString(exception.bstrSource);
+  ::SysFreeString(exception.bstrDescription);
+  ::SysFreeString(exception.bstrHelpFile);
+  return answer;
+}
+
 void GetInfoWritesElementZeroOnly() {
   current_test = "GetInfoWritesElementZeroOnly";
   ComPtr<IDispatch> object = CreateByProgId();
   ComPtr<IInitDone> init_done = Query<IInitDone>(object.Get(), IID_IInitDone);
   ComPtr<_Quorlin> dual = Query<_Quorlin>(object.Get(), IID__Quorlin);
   if (!init_done || !dual) return;
-  const LateBound q(object.Get());
 
   struct Case {
     const char* name;
@@ -693,48 +766,12 @@ void GetInfoWritesElementZeroOnly() {
       {"two-dimensional", {{2, 0}, {2, 0}}, kSubscriptOutOfRange},
       {"absent", {}, kSubscriptOutOfRange},
   };
-  enum class Route { kInitDone, kDualVtable, kByNameArrayReference, kByNameVariantReference };
-  for (const Route route : {Route::kInitDone, Route::kDualVtable, Route::kByNameArrayReference,
-                            Route::kByNameVariantReference}) {
+  for (const Route route : kGetInfoRoutes) {
     for (const Case& each : cases) {
       TestArray test;
       if (!each.bounds.empty()) test.array = MakeArray(each.bounds);
-      HRESULT answer = E_UNEXPECTED;
       std::wstring description;
-      if (route == Route::kInitDone || route == Route::kDualVtable) {
-        ::SetErrorInfo(0, nullptr);
-        answer = route == Route::kInitDone ? init_done->GetInfo(&test.array)
-                                           : dual->IInitDone_GetInfo(&test.array);
-        ComPtr<IErrorInfo> error;
-        if (FAILED(answer) && ::GetErrorInfo(0, error.Put()) == S_OK && error) {
-          UniqueBstr text;
-          error->GetDescription(text.Put());
-          if (text) description = text.Get();
-        }
-      } else {
-        // A script host hands the array by reference, directly or inside a VARIANT.
-        VARIANT holder{};
-        V_VT(&holder) = VT_ARRAY | VT_VARIANT;
-        V_ARRAY(&holder) = test.array;
-        VARIANT argument{};
-        if (route == Route::kByNameArrayReference) {
-          V_VT(&argument) = VT_ARRAY | VT_VARIANT | VT_BYREF;
-          V_ARRAYREF(&argument) = &test.array;
-        } else {
-          V_VT(&argument) = VT_VARIANT | VT_BYREF;
-          V_VARIANTREF(&argument) = &holder;
-          if (!test.array) V_VT(&holder) = VT_EMPTY;
-        }
-        EXCEPINFO exception{};
-        answer = q.Invoke(L"IInitDone_GetInfo", DISPATCH_METHOD, {argument}, nullptr, &exception);
-        if (answer == DISP_E_EXCEPTION) {
-          answer = exception.scode;
-          if (exception.bstrDescription) description = exception.bstrDescription;
-        }
-        ::SysFreeString(exception.bstrSource);
-        ::SysFreeString(exception.bstrDescription);
-        ::SysFreeString(exception.bstrHelpFile);
-      }
+      const HRESULT answer = CallGetInfo(object.Get(), route, test.array, description);
       const std::string label =
           std::string(each.name) + " (route " + std::to_string(static_cast<int>(route)) + ")";
       if (answer != each.expected) {
@@ -793,6 +830,94 @@ void HostConnectionIsOnePerThread() {
   CHECK(a.references() == 1);
 }
 
+// ---------------------------------------------------------------------------------------------
+// A careless host, without a modem
+
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+
+CanUnloadNow FindCanUnloadNow(HMODULE module) {
+  return module ? reinterpret_cast<CanUnloadNow>(
+                      reinterpret_cast<void*>(::GetProcAddress(module, "DllCanUnloadNow")))
+                : nullptr;
+}
+
+// Arrays an early-bound host may build by hand: no element type, elements of 16 bytes (a 32-bit
+// VARIANT's size) or of this platform's VARIANT, with a data block or none. Nothing tells what
+// they hold, so GetInfo refuses them and writes nothing.
+void GetInfoRefusesArraysOfUnknownElements() {
+  current_test = "GetInfoRefusesArraysOfUnknownElements";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  for (const ULONG element_size : {16UL, static_cast<ULONG>(sizeof(VARIANT))}) {
+    for (const bool with_data : {true, false}) {
+      for (const Route route : kGetInfoRoutes) {
+        SAFEARRAY* array = nullptr;
+        if (FAILED(::SafeArrayAllocDescriptor(1, &array))) return Fail(__LINE__, "no array");
+        array->cbElements = element_size;
+        array->rgsabound[0] = {1, 0};
+        if (with_data && FAILED(::SafeArrayAllocData(array))) return Fail(__LINE__, "no data");
+        if (with_data) std::memset(array->pvData, 0x5A, element_size);
+        SAFEARRAY* const made = array;
+        BYTE descriptor[sizeof(SAFEARRAY)];
+        std::memcpy(descriptor, made, sizeof descriptor);
+        std::wstring description;
+        const HRESULT answer = CallGetInfo(object.Get(), route, array, description);
+        const std::string label = std::to_string(element_size) + "-byte elements, " +
+                                  (with_data ? "with data" : "no data") + " (route " +
+                                  std::to_string(static_cast<int>(route)) + ")";
+        if (answer != DISP_E_TYPEMISMATCH) {
+          Fail(__LINE__, label + ": " + HresultText(answer) + ", expected DISP_E_TYPEMISMATCH");
+        }
+        const std::vector<BYTE> data(element_size, 0x5A);
+        if (array != made || std::memcmp(descriptor, made, sizeof descriptor) != 0 ||
+            (with_data && std::memcmp(made->pvData, data.data(), data.size()) != 0)) {
+          Fail(__LINE__, label + ": the caller's array was changed");
+        }
+        std::memcpy(made, descriptor, sizeof descriptor);
+        if (made->pvData) ::SafeArrayDestroyData(made);
+        ::SafeArrayDestroyDescriptor(made);
+      }
+    }
+  }
+}
+
+// The host's connection is released by code in this DLL, so the DLL stays while it holds one,
+// with no object left; and a host that unlocks once too often does not get the DLL unloaded
+// under a live object.
+void DllStaysWhileItHoldsSomething() {
+  current_test = "DllStaysWhileItHoldsSomething";
+  const HMODULE module = ::LoadLibraryW(RegisteredServerPath().c_str());
+  const CanUnloadNow can_unload = FindCanUnloadNow(module);
+  CHECK(can_unload);
+  if (!can_unload) return;
+  CountingConnection connection;
+  const auto with_host = [](const std::function<void(IInitDone*)>& use) {
+    ComPtr<IDispatch> object = CreateByProgId();
+    ComPtr<IInitDone> host = Query<IInitDone>(object.Get(), IID_IInitDone);
+    if (host) use(host.Get());
+  };
+  with_host([&](IInitDone* host) { CHECK_HR(host->Init(&connection), S_OK); });
+  CHECK_HR(can_unload(), S_FALSE);
+  with_host([](IInitDone* host) { CHECK_HR(host->Done(), S_OK); });
+  CHECK(connection.references() == 1);
+  CHECK_HR(can_unload(), S_OK);
+
+  ComPtr<IClassFactory> factory;
+  CHECK_HR(::CoGetClassObject(CLSID_Quorlin, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                              reinterpret_cast<void**>(factory.Put())),
+           S_OK);
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (factory) {
+    factory->LockServer(TRUE);
+    factory->LockServer(FALSE);
+    factory->LockServer(FALSE);  // one more than locked
+  }
+  CHECK_HR(can_unload(), S_FALSE);
+  object.Reset();
+  CHECK_HR(can_unload(), S_OK);
+  ::FreeLibrary(module);
+}
+
 // Runs one test and names the slow ones, so that a suite that drags shows where.
 void Run(void (*test)()) {
   const ULONGLONG started = ::GetTickCount64();
@@ -810,6 +935,12 @@ int RunServerSuite() {
   Run(MembersAreReadOrWriteAsDeclared);
   Run(GetInfoWritesElementZeroOnly);
   Run(HostConnectionIsOnePerThread);
+  return failures;
+}
+
+int RunHostileSuite() {
+  Run(DllStaysWhileItHoldsSomething);
+  Run(GetInfoRefusesArraysOfUnknownElements);
   return failures;
 }
 
@@ -1015,6 +1146,29 @@ void ReadsAndDeletesThroughComThree(const std::wstring& expected_sms,
   CHECK_TEXT(q.Get(L"Error"), L"OK");
 }
 
+// With JoinParts on, the parts of a message stored apart show as one line where its first part
+// stands; DeleteMsg deletes it whole and keeps the part of a message still incomplete. COM14
+// leads to a modem with join-store.txt.
+void JoinsPartsThroughComFourteen(const std::wstring& expected_sms,
+                                  const std::wstring& expected_report) {
+  current_test = "JoinsPartsThroughComFourteen";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  VARIANT on;
+  ::VariantInit(&on);
+  V_VT(&on) = VT_BOOL;
+  V_BOOL(&on) = VARIANT_TRUE;
+  q.Put(L"JoinParts", on);
+  q.OpenPort(14, 19200);
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK_TEXT(q.Get(L"SMS"), expected_sms);
+  q.Call(L"DeleteMsg");
+  CHECK_TEXT(q.Get(L"Error"), expected_report);
+  q.Call(L"ClosePort");
+}
+
 int RunModemSuite(const std::wstring& expected_dir) {
   const std::wstring sms = WithCrLf(ReadUtf8File(expected_dir + L"\\sms.txt"));
   std::wstring report = ReadUtf8File(expected_dir + L"\\delete-report.txt");
@@ -1024,6 +1178,290 @@ int RunModemSuite(const std::wstring& expected_dir) {
   HostMessagesRunWhileTheModemAnswers();
   ReadsThroughComTwelve(sms);
   ReadsAndDeletesThroughComThree(sms, report);
+  std::wstring join_report = ReadUtf8File(expected_dir + L"\\join-report.txt");
+  if (!join_report.empty() && join_report.back() == L'\n') join_report.pop_back();
+  JoinsPartsThroughComFourteen(WithCrLf(ReadUtf8File(expected_dir + L"\\sms-joined.txt")),
+                               join_report);
+  return failures;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A hostile host in the yields: while the object waits for the modem it runs the host's
+// messages, and a handler re-enters it or drops the host's last reference to it.
+//
+// Case k has simulated modems of its own: COM(20 + 2k) with modem-store.txt, where the object
+// starts, and, where the host switches ports, COM(21 + 2k) with other-store.txt (other messages
+// under the same indexes). A hidden window's timer reads the first modem's log during the yields
+// and acts once the wanted command is the last one the modem received. Whatever the host does,
+// the modems delete only messages the host was shown in SMS, and every call returns in 90 s.
+
+enum Action { kResetPhone, kReadAllMsg, kSwitchPort, kRelease };
+const char* const kActionNames[] = {"ResetPhone", "ReadAllMsg", "ClosePort, OpenPort elsewhere",
+                                    "releases the object"};
+
+struct YieldCase {
+  const wchar_t* operation;
+  const char* command;  // as the modem logs it
+  int occurrence;       // its n-th time in the operation
+  Action action;
+};
+
+std::vector<YieldCase> YieldCases() {
+  struct Trigger {
+    const wchar_t* operation;
+    const char* command;
+    int occurrence;
+  };
+  // Each memory selection, listing and deletion of the usual store (ME 1 to 3, SM 1).
+  const Trigger triggers[] = {{L"ReadAllMsg", "AT+CPMS=\"ME\"", 1}, {L"ReadAllMsg", "AT+CMGL=4", 1},
+                              {L"ReadAllMsg", "AT+CPMS=\"SM\"", 1}, {L"ReadAllMsg", "AT+CMGL=4", 2},
+                              {L"DeleteMsg", "AT+CPMS=\"ME\"", 1},  {L"DeleteMsg", "AT+CMGD=1", 1},
+                              {L"DeleteMsg", "AT+CPMS=\"SM\"", 1},  {L"DeleteMsg", "AT+CMGD=1", 2}};
+  std::vector<YieldCase> cases;
+  for (const Trigger& trigger : triggers) {
+    for (const Action action : {kResetPhone, kReadAllMsg, kSwitchPort}) {
+      cases.push_back({trigger.operation, trigger.command, trigger.occurrence, action});
+    }
+  }
+  cases.push_back({L"ResetPhone", "AT+CMGF=0", 1, kRelease});
+  cases.push_back({L"ReadAllMsg", "AT+CMGL=4", 1, kRelease});
+  cases.push_back({L"DeleteMsg", "AT+CMGD=1", 1, kRelease});
+  return cases;
+}
+
+// What each store's messages look like in SMS, by PDU; [0] the usual store, [1] the other.
+std::map<std::string, std::wstring> shown_as[2];
+
+// A string field of a line of the modem's log (JSON), \" and \\ undone.
+std::string JsonField(const std::string& line, const std::string& name) {
+  std::string value;
+  const std::size_t found = line.find("\"" + name + "\": \"");
+  for (std::size_t at = found + name.size() + 5;
+       found != std::string::npos && at < line.size() && line[at] != '"'; ++at) {
+    if (line[at] == '\\' && at + 1 < line.size()) ++at;
+    value += line[at];
+  }
+  return value;
+}
+
+struct LogLine {
+  std::streamoff offset;
+  std::string text;
+};
+
+// The whole lines of a modem's log from `from` on; a line still being written has no end yet.
+std::vector<LogLine> ReadLog(const std::wstring& path, std::streamoff from = 0) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  file.seekg(from);
+  std::vector<LogLine> lines;
+  for (std::string text; std::getline(file, text) && !file.eof();) {
+    lines.push_back({from, text});
+    from += static_cast<std::streamoff>(text.size()) + 1;
+  }
+  return lines;
+}
+
+std::streamoff LogEnd(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary | std::ios::ate);
+  return file ? static_cast<std::streamoff>(file.tellg()) : 0;
+}
+
+struct CaseRun {
+  YieldCase spec{};
+  std::string label;
+  long ports[2] = {};
+  std::wstring logs[2];
+  ComPtr<IDispatch> object;      // the host's only reference
+  IDispatch* calling = nullptr;  // what the calls in progress go to
+  std::set<std::wstring> shown;  // every line of SMS after every ReadAllMsg
+  std::streamoff armed_at = 0;
+  bool acted = false;
+};
+
+// A method by name, within the time bound; the lines ReadAllMsg shows are collected.
+void TimedCall(CaseRun& run, const wchar_t* name) {
+  const ULONGLONG started = ::GetTickCount64();
+  const HRESULT answer = LateBound(run.calling).Invoke(name, DISPATCH_METHOD, {});
+  const ULONGLONG took = ::GetTickCount64() - started;
+  if (answer != S_OK) Fail(__LINE__, Narrow(name) + " returned " + HresultText(answer));
+  if (took > 90'000) Fail(__LINE__, Narrow(name) + " took " + std::to_string(took) + " ms");
+  if (answer != S_OK || !run.object || std::wstring(name) != L"ReadAllMsg") return;
+  std::wistringstream lines(LateBound(run.calling).Get(L"SMS"));
+  for (std::wstring line; std::getline(lines, line);) {
+    run.shown.insert(line.substr(0, line.find(L'\r')));
+  }
+}
+
+void Act(CaseRun& run) {
+  const LateBound q(run.calling);
+  switch (run.spec.action) {
+    case kResetPhone:
+      return TimedCall(run, L"ResetPhone");
+    case kReadAllMsg:
+      return TimedCall(run, L"ReadAllMsg");
+    case kSwitchPort:
+      q.Call(L"ClosePort");
+      q.OpenPort(run.ports[1], 19200);
+      if (q.Get(L"Error") != L"OK") Fail(__LINE__, "the other port did not open");
+      return;
+    case kRelease:
+      run.object.Reset();
+  }
+}
+
+LRESULT CALLBACK TriggerProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* run = reinterpret_cast<CaseRun*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message != WM_TIMER || !run || run->acted) {
+    return ::DefWindowProcW(window, message, wparam, lparam);
+  }
+  std::vector<std::string> commands;
+  for (const LogLine& line : ReadLog(run->logs[0], run->armed_at)) {
+    if (JsonField(line.text, "event") == "command") {
+      commands.push_back(JsonField(line.text, "line"));
+    }
+  }
+  if (!commands.empty() && commands.back() == run->spec.command &&
+      std::count(commands.begin(), commands.end(), commands.back()) == run->spec.occurrence) {
+    ::KillTimer(window, wparam);
+    run->acted = true;
+    Act(*run);
+  }
+  return 0;
+}
+
+// The host opens the first modem, lists it first when the operation is DeleteMsg, and calls the
+// operation with the trigger armed; if it still holds the object it calls DeleteMsg once more
+// and closes the port. Every deletion either modem logged must be of a line the host was shown.
+void RunCase(CaseRun& run, HWND window) {
+  current_case = run.label.c_str();
+  const ULONGLONG started = ::GetTickCount64();
+  run.object = CreateByProgId();
+  if (!run.object) return;
+  run.calling = run.object.Get();
+  const LateBound q(run.calling);
+  q.OpenPort(run.ports[0], 19200);
+  if (q.Get(L"Error") != L"OK") {
+    Fail(__LINE__, "COM" + std::to_string(run.ports[0]) + " did not open");
+    return run.object.Reset();
+  }
+  if (std::wstring(run.spec.operation) == L"DeleteMsg") TimedCall(run, L"ReadAllMsg");
+  run.armed_at = LogEnd(run.logs[0]);
+  ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&run));
+  ::SetTimer(window, 1, 10, nullptr);
+  TimedCall(run, run.spec.operation);
+  ::KillTimer(window, 1);
+  if (!run.acted) Fail(__LINE__, "the host never saw that command go out");
+  const std::streamoff follow_up[2] = {LogEnd(run.logs[0]), LogEnd(run.logs[1])};
+  if (run.object) {
+    TimedCall(run, L"DeleteMsg");
+    q.Call(L"ClosePort");
+    run.object.Reset();
+  }
+  for (int modem = 0; modem < 2; ++modem) {
+    for (const LogLine& line : ReadLog(run.logs[modem])) {
+      if (JsonField(line.text, "event") != "delete") continue;
+      const auto found = shown_as[modem].find(JsonField(line.text, "pdu"));  // read-only here
+      const std::wstring text = found == shown_as[modem].end() ? L"?" : found->second;
+      if (run.shown.count(text)) continue;
+      Fail(__LINE__, "COM" + std::to_string(run.ports[modem]) + " deleted \"" + Escaped(text) +
+                         "\" from " + JsonField(line.text, "storage") +
+                         ", which the host was never shown" +
+                         (line.offset >= follow_up[modem] ? " (in the DeleteMsg after)" : ""));
+    }
+  }
+  const ULONGLONG took = ::GetTickCount64() - started;
+  if (took > 15'000) std::printf("  ([%s] took %llu ms)\n", current_case, took);
+}
+
+HWND MakeTriggerWindow() {
+  return ::CreateWindowExW(0, L"QuorlinYieldTrigger", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                           ::GetModuleHandleW(nullptr), nullptr);
+}
+
+DWORD WINAPI CaseThread(void* run) {
+  if (FAILED(::CoInitialize(nullptr))) return 1;
+  const HWND window = MakeTriggerWindow();
+  RunCase(*static_cast<CaseRun*>(run), window);
+  ::DestroyWindow(window);
+  ::CoUninitialize();
+  return 0;
+}
+
+// The SMS line of each message of a store file: the lines of `expected`, in the same order.
+std::map<std::string, std::wstring> ShownAs(const std::wstring& store,
+                                            const std::wstring& expected) {
+  std::ifstream file(store.c_str());
+  std::wistringstream lines(ReadUtf8File(expected));
+  std::map<std::string, std::wstring> texts;
+  std::wstring text;
+  for (std::string line; std::getline(file, line);) {
+    std::istringstream fields(line);
+    std::string storage, index, stat, pdu;
+    if (line.empty() || line[0] == '#' || !(fields >> storage >> index >> stat >> pdu)) continue;
+    if (!std::getline(lines, text)) Fail(__LINE__, "fewer expected lines than messages");
+    texts[pdu] = text;
+  }
+  return texts;
+}
+
+// The re-entering cases run side by side, each on a thread and modems of its own; the releasing
+// ones after them on this thread, where the handles and DllCanUnloadNow show that the object went
+// with its port when the call returned.
+int RunYieldSuite(const std::wstring& tests_dir, const std::wstring& log_dir) {
+  current_test = "HostileYields";
+  shown_as[0] = ShownAs(tests_dir + L"\\modem-store.txt", tests_dir + L"\\expected\\sms.txt");
+  shown_as[1] = ShownAs(tests_dir + L"\\other-store.txt", tests_dir + L"\\expected\\other-sms.txt");
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = TriggerProcedure;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"QuorlinYieldTrigger";
+  ::RegisterClassW(&window_class);
+
+  const std::vector<YieldCase> cases = YieldCases();
+  std::vector<CaseRun> runs(cases.size());
+  std::vector<HANDLE> threads;
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    CaseRun& run = runs[k];
+    run.spec = cases[k];
+    run.label = Narrow(run.spec.operation) + " at " + run.spec.command + " #" +
+                std::to_string(run.spec.occurrence) + ", host " + kActionNames[run.spec.action];
+    for (int modem = 0; modem < 2; ++modem) {
+      run.ports[modem] = 20 + 2 * static_cast<long>(k) + modem;
+      run.logs[modem] = log_dir + L"\\com" + std::to_wstring(run.ports[modem]) + L".log";
+    }
+    if (run.spec.action != kRelease) {
+      threads.push_back(::CreateThread(nullptr, 0, CaseThread, &run, 0, nullptr));
+    }
+  }
+  const DWORD waited = ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(),
+                                                TRUE, 4 * 60 * 1000);
+  if (waited == WAIT_TIMEOUT || waited == WAIT_FAILED) {
+    Fail(__LINE__, "cases still running after four minutes");
+    std::fflush(stdout);
+    ::ExitProcess(100);
+  }
+
+  const HMODULE module = ::LoadLibraryW(RegisteredServerPath().c_str());
+  const CanUnloadNow can_unload = FindCanUnloadNow(module);
+  const HWND window = MakeTriggerWindow();
+  {
+    // The thread's first object and port leave handles of COM's and Wine's own behind.
+    ComPtr<IDispatch> first = CreateByProgId();
+    if (first) LateBound(first.Get()).OpenPort(runs.back().ports[0], 19200);
+  }
+  const ULONG handles = OpenHandles();
+  for (CaseRun& run : runs) {
+    if (run.spec.action != kRelease) continue;
+    RunCase(run, window);
+    if (OpenHandles() != handles) Fail(__LINE__, "its port is still open");
+    if (!can_unload || can_unload() != S_OK) Fail(__LINE__, "the object is still alive");
+    ComPtr<IDispatch> next = CreateByProgId();
+    const LateBound q(next.Get());
+    if (next) q.OpenPort(run.ports[0], 19200);
+    if (next && q.Get(L"Error") != L"OK") Fail(__LINE__, "another object cannot open the port");
+  }
+  ::DestroyWindow(window);
+  if (module) ::FreeLibrary(module);
   return failures;
 }
 
@@ -1054,46 +1492,57 @@ bool EndsWith(const std::wstring& text, const std::wstring& end) {
 }
 
 // What registration writes below a classes root (HKLM or HKCU\Software\Classes), in the
-// registry view of this process's bitness; `registered` false expects none of it.
+// registry view of this process's bitness; `registered` false expects none of it. The type
+// library and the interface are registered by oleaut32, so they are looked up the way COM finds
+// them, in HKEY_CLASSES_ROOT (Wine's RegisterTypeLibForUser registers them machine-wide).
 void CheckRegistration(HKEY classes_root, bool registered) {
   const std::wstring class_key = L"CLSID\\" + GuidText(CLSID_Quorlin);
   const std::wstring library_key = L"TypeLib\\" + GuidText(LIBID_AddIn) + L"\\1.0";
   const std::wstring interface_key = L"Interface\\" + GuidText(IID__Quorlin);
   const wchar_t* const platform = sizeof(void*) == 8 ? L"win64" : L"win32";
   struct Entry {
+    HKEY root;
     std::wstring key;
     const wchar_t* name;
-    std::wstring data;  // a path is compared by its file name
+    std::wstring data;  // a path is compared by its file name; empty: any value
   };
   const std::vector<Entry> entries = {
-      {L"AddIn.Quorlin\\CLSID", nullptr, GuidText(CLSID_Quorlin)},
-      {class_key + L"\\ProgID", nullptr, L"AddIn.Quorlin"},
-      {class_key + L"\\InprocServer32", nullptr, L"\\Quorlin.dll"},
-      {class_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
-      {class_key + L"\\TypeLib", nullptr, GuidText(LIBID_AddIn)},
-      {library_key, nullptr, L"AddIn"},
-      {library_key + L"\\0\\" + platform, nullptr, L"\\Quorlin.dll"},
-      {interface_key + L"\\ProxyStubClsid32", nullptr, L"{00020424-0000-0000-C000-000000000046}"},
-      {interface_key + L"\\TypeLib", nullptr, GuidText(LIBID_AddIn)},
+      {classes_root, L"AddIn.Quorlin\\CLSID", nullptr, GuidText(CLSID_Quorlin)},
+      {classes_root, class_key + L"\\ProgID", nullptr, L"AddIn.Quorlin"},
+      {classes_root, class_key + L"\\InprocServer32", nullptr, L"\\Quorlin.dll"},
+      {classes_root, class_key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+      {classes_root, class_key + L"\\TypeLib", nullptr, GuidText(LIBID_AddIn)},
+      {HKEY_CLASSES_ROOT, library_key, nullptr, L"AddIn"},
+      {HKEY_CLASSES_ROOT, library_key + L"\\0\\" + platform, nullptr, L"\\Quorlin.dll"},
+      // Subkeys with default values, as Windows itself lays them out.
+      {HKEY_CLASSES_ROOT, library_key + L"\\FLAGS", nullptr, L""},
+      {HKEY_CLASSES_ROOT, library_key + L"\\HELPDIR", nullptr, L""},
+      {HKEY_CLASSES_ROOT, interface_key + L"\\ProxyStubClsid32", nullptr,
+       L"{00020424-0000-0000-C000-000000000046}"},
+      {HKEY_CLASSES_ROOT, interface_key + L"\\TypeLib", nullptr, GuidText(LIBID_AddIn)},
   };
   for (const Entry& entry : entries) {
     std::wstring data;
-    const bool found = ReadValue(classes_root, entry.key, entry.name, data);
+    const bool found = ReadValue(entry.root, entry.key, entry.name, data);
     if (!registered) {
       if (found) Fail(__LINE__, Narrow(entry.key) + " is still there");
       continue;
     }
-    const bool is_path = entry.data.front() == L'\\';
-    if (!found || (is_path ? !EndsWith(data, entry.data) : data != entry.data)) {
+    const bool is_path = !entry.data.empty() && entry.data.front() == L'\\';
+    const bool matches =
+        entry.data.empty() || (is_path ? EndsWith(data, entry.data) : data == entry.data);
+    if (!found || !matches) {
       Fail(__LINE__, Narrow(entry.key) + " is \"" + Narrow(data) + "\", expected \"" +
                          Narrow(entry.data) + "\"");
     }
   }
   if (!registered) {
-    UniqueHkey library;
-    if (::RegOpenKeyExW(classes_root, (L"TypeLib\\" + GuidText(LIBID_AddIn)).c_str(), 0, KEY_READ,
-                        library.Put()) == ERROR_SUCCESS) {
-      Fail(__LINE__, "the type library's key is still there");
+    for (HKEY root : {classes_root, HKEY_CLASSES_ROOT}) {
+      UniqueHkey library;
+      if (::RegOpenKeyExW(root, (L"TypeLib\\" + GuidText(LIBID_AddIn)).c_str(), 0, KEY_READ,
+                          library.Put()) == ERROR_SUCCESS) {
+        Fail(__LINE__, "the type library's key is still there");
+      }
     }
   }
 }
@@ -1112,6 +1561,21 @@ int RunRegistrationSuite(const std::wstring& scope, bool registered) {
   const UniqueHkey root(OpenClassesRoot(scope));
   CHECK(root);
   if (root) CheckRegistration(root.Get(), registered);
+  // Nothing of the component is left in either registry view (both bitnesses may have been
+  // registered in this prefix).
+  const HKEY base = scope == L"user" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  for (const REGSAM view : {REGSAM{KEY_WOW64_32KEY}, REGSAM{KEY_WOW64_64KEY}}) {
+    for (const std::wstring& key :
+         {L"CLSID\\" + GuidText(CLSID_Quorlin), std::wstring(L"AddIn.Quorlin"),
+          L"TypeLib\\" + GuidText(LIBID_AddIn), L"Interface\\" + GuidText(IID__Quorlin)}) {
+      UniqueHkey left;
+      if (!registered && ::RegOpenKeyExW(base, (L"Software\\Classes\\" + key).c_str(), 0,
+                                         KEY_READ | view, left.Put()) == ERROR_SUCCESS) {
+        Fail(__LINE__, Narrow(key) + " is still there in the " +
+                           (view == KEY_WOW64_32KEY ? "32" : "64") + "-bit view");
+      }
+    }
+  }
   if (scope == L"machine" && registered) {
     ComPtr<IDispatch> object = CreateByProgId();
     CHECK(Query<IInitDone>(object.Get(), IID_IInitDone));
@@ -1145,10 +1609,25 @@ int RunFileSuite(const std::wstring& path, SYSKIND system) {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring suite = argc > 1 ? argv[1] : L"";
   const ULONGLONG started = ::GetTickCount64();
+  if (suite == L"yields" && argc == 3 && std::wstring(argv[2]) == L"modems") {
+    // For run.sh, which starts them: a case's port, and the other port when the host switches.
+    const std::vector<YieldCase> cases = YieldCases();
+    for (std::size_t k = 0; k < cases.size(); ++k) {
+      std::printf("%zu", 20 + 2 * k);
+      if (cases[k].action == kSwitchPort) std::printf(" %zu", 21 + 2 * k);
+      std::printf("\n");
+    }
+    return 0;
+  }
+  ::SetUnhandledExceptionFilter(ReportCrash);
   if (FAILED(::CoInitialize(nullptr))) return 100;
   int failed = 0;
   if (suite == L"server") {
     failed = RunServerSuite();
+  } else if (suite == L"hostile") {
+    failed = RunHostileSuite();
+  } else if (suite == L"yields" && argc > 3) {
+    failed = RunYieldSuite(argv[2], argv[3]);
   } else if (suite == L"modem" && argc > 2) {
     failed = RunModemSuite(argv[2]);
   } else if (suite == L"file" && argc > 3) {
@@ -1158,8 +1637,8 @@ int wmain(int argc, wchar_t** argv) {
     failed = RunRegistrationSuite(argv[2], suite == L"registered");
   } else {
     std::fputs(
-        "usage: com_client_test server | modem EXPECTED_DIR | (registered|unregistered) "
-        "(machine|user) | file DLL 32|64\n",
+        "usage: com_client_test server | hostile | modem EXPECTED_DIR | yields modems | yields "
+        "TESTS_DIR LOG_DIR | (registered|unregistered) (machine|user) | file DLL 32|64\n",
         stderr);
     failed = 100;
   }

@@ -3,15 +3,22 @@
 # each in a fresh Wine prefix:
 #   - regsvr32 registers the DLL; the COM client's "server" suite checks the type library,
 #     QueryInterface, DllCanUnloadNow, every member by name, GetInfo and the host connection;
+#   - the "hostile" suite: GetInfo with arrays of unknown elements, what keeps the DLL loaded;
 #   - the simulated modem on a pty mapped to COM3 and COM12: port errors and the whole sequence
 #     through Wine's serial layer ("modem" suite);
+#   - the "yields" suite: a host that re-enters or releases the object from its yields, with
+#     simulated modems of its own for each case (COM20 upwards), started all at once;
 #   - a VBScript in the script host of the same bitness reads and deletes the messages;
 #   - the command-line front end quorlin.exe reads them through COM12;
-#   - regsvr32 /u, and creation by ProgID fails; the same for "regsvr32 /n /i:user".
+#   - regsvr32 /u, and creation by ProgID fails; the same for "regsvr32 /n /i:user";
+#   - in the 64-bit prefix, both DLLs registered side by side: either one unregistered leaves the
+#     other creatable; both unregistered leave nothing in either registry view.
 # Where 32-bit programs cannot run (a kernel without 32-bit support, no wine32) the 32-bit part
 # is reported as skipped, and only the 32-bit DLL's exports, type library and resources are
-# checked, as a file. Builds a preset that is missing.
+# checked, as a file. Builds what is missing (not what is stale).
 # Usage: tests/wine/run.sh [32] [64]   (default: both)
+# QUORLIN_BUILD32 and QUORLIN_BUILD64 name other build directories (default build/mingw32 and
+# build/mingw64).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -27,50 +34,110 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
 
+# The interpreter itself, not a version manager's shim: the yields suite starts dozens of modems.
+python=$(python3 -c 'import sys; print(sys.executable)')
 failed=0
 summary=()
-sim_pid=
+sim_pids=()
+pending_modems=()
+sim_options=()
 workdir=
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-stop_simulator() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=
-  fi
+build_dir() {
+  if [ "$1" = 32 ]; then echo "${QUORLIN_BUILD32:-$root/build/mingw32}"
+  else echo "${QUORLIN_BUILD64:-$root/build/mingw64}"; fi
+}
+
+# ensure_built BITS: builds the DLL, the client and the front end when one of them is missing
+# (configured as the preset mingw<BITS> is).
+ensure_built() {
+  local build
+  build=$(build_dir "$1")
+  [ -f "$build/component/automation/Quorlin.dll" ] && [ -f "$build/cli/quorlin.exe" ] &&
+    [ -f "$build/tests/wine/com_client_test.exe" ] && return 0
+  [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw$1.cmake" -DCMAKE_BUILD_TYPE=Release \
+    >/dev/null
+  cmake --build "$build" -j2 --target Quorlin com_client_test quorlin
+}
+
+stop_simulators() {
+  local pid
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  sim_pids=()
+  pending_modems=()
 }
 
 cleanup() {
   if [ -n "$workdir" ]; then
     # The wineserver holds the pty; stop it before its modem goes away.
     WINEPREFIX=$workdir/prefix "$wineserver" -k 2>/dev/null || true
-    stop_simulator
+    stop_simulators
     rm -rf "$workdir"
     workdir=
   fi
 }
 trap cleanup EXIT
 
-# Starts the simulated modem on a fresh copy of the test store and maps COM3 and COM12 to it.
-start_simulator() {
-  stop_simulator
-  cp "$here/modem-store.txt" "$workdir/store.txt"
-  : >"$workdir/sim.out"
-  python3 "$root/simulator/modem_sim.py" --store "$workdir/store.txt" \
-    --log "$workdir/sim.log" >"$workdir/sim.out" 2>"$workdir/sim.err" &
-  sim_pid=$!
-  local pty=
-  for _ in $(seq 200); do
-    pty=$(head -n 1 "$workdir/sim.out")
-    [ -n "$pty" ] && break
-    sleep 0.05
+# launch_modem STORE PORT...: a simulated modem (with $sim_options) on a fresh copy of STORE,
+# logging to logs/com<first PORT>.log; map_modems then maps the PORTs to its terminal.
+launch_modem() {
+  local store=$1 name=com$2
+  mkdir -p "$workdir/logs"
+  cp "$store" "$workdir/logs/$name.store"
+  "$python" "$root/simulator/modem_sim.py" "${sim_options[@]}" \
+    --store "$workdir/logs/$name.store" --log "$workdir/logs/$name.log" \
+    >"$workdir/logs/$name.out" 2>"$workdir/logs/$name.err" &
+  sim_pids+=($!)
+  shift
+  pending_modems+=("$name $*")
+}
+
+map_modems() {
+  local entry name ports port pty
+  for entry in "${pending_modems[@]}"; do
+    read -r name ports <<<"$entry"
+    pty=
+    for _ in $(seq 200); do
+      pty=$(head -n 1 "$workdir/logs/$name.out")
+      [ -n "$pty" ] && break
+      sleep 0.05
+    done
+    if [ -z "$pty" ]; then
+      echo "the simulated modem $name did not start" >&2
+      cat "$workdir/logs/$name.err" >&2
+      pending_modems=()
+      return 1
+    fi
+    for port in $ports; do ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$port"; done
   done
-  [ -n "$pty" ] || { echo "the simulated modem did not start" >&2; cat "$workdir/sim.err" >&2; return 1; }
-  ln -sfn "$pty" "$WINEPREFIX/dosdevices/com3"
-  ln -sfn "$pty" "$WINEPREFIX/dosdevices/com12"
+  pending_modems=()
+}
+
+# The simulated modem with a fresh test store on COM3 and COM12; COM5 leads nowhere. Modems
+# started before keep running until the wineserver is gone: the wineserver took the first
+# terminal it opened as its controlling one, and a hang-up there makes it dump all its objects.
+start_simulator() {
+  launch_modem "$here/modem-store.txt" 3 12
+  launch_modem "$here/join-store.txt" 14
+  map_modems
   rm -f "$WINEPREFIX/dosdevices/com5"
+}
+
+# The modems of the "yields" suite's cases, all at once: the test store on the port a case
+# starts on, other-store.txt on the port it may switch to. Paced at the line speed the cases
+# use, a listing always outlasts the object's first read, so a host that re-enters there always
+# leaves the rest of it unread (and the object waits out its polls): the same path every run.
+start_yield_modems() {
+  local first second sim_options=(--baud 19200)
+  while read -r first second; do
+    launch_modem "$here/modem-store.txt" "$first"
+    [ -z "$second" ] || launch_modem "$here/other-store.txt" "$second"
+  done < <(client yields modems | tr -d '\r')
+  map_modems
 }
 
 check() {
@@ -130,11 +197,9 @@ exports_are_undecorated() {
 # resources read by the 64-bit client.
 check_32_bit_dll_as_file() {
   local dll=$1 before=$failed
-  local client64=$root/build/mingw64/tests/wine/com_client_test.exe
-  if [ ! -f "$client64" ]; then
-    cmake --preset mingw64 >/dev/null
-    cmake --build "$root/build/mingw64" -j2 --target com_client_test
-  fi
+  local client64
+  client64=$(build_dir 64)/tests/wine/com_client_test.exe
+  [ -f "$client64" ] || ensure_built 64
   failed=0
   check "exports DllGetClassObject & co. undecorated" exports_are_undecorated "$dll"
   check "type library and resources (read by the 64-bit client)" \
@@ -149,14 +214,12 @@ check_32_bit_dll_as_file() {
 
 run_bitness() {
   local bits=$1
-  local build=$root/build/mingw$bits
+  local build
+  build=$(build_dir "$bits")
   client_exe=$build/tests/wine/com_client_test.exe
   front_end_exe=$build/cli/quorlin.exe
   local dll=$build/component/automation/Quorlin.dll
-  if [ ! -f "$dll" ] || [ ! -f "$client_exe" ] || [ ! -f "$front_end_exe" ]; then
-    cmake --preset "mingw$bits" >/dev/null
-    cmake --build "$build" -j2 --target Quorlin com_client_test quorlin
-  fi
+  ensure_built "$bits"
 
   echo "== $bits-bit build"
   local started=$SECONDS
@@ -188,7 +251,11 @@ run_bitness() {
   check "COM client: registered machine" client registered machine
   start_simulator
   check "COM client: server" client server
+  check "COM client: hostile host, no modem" client hostile
   check "COM client: modem on COM3 and COM12" client modem "$(winpath "$here/expected")"
+  start_yield_modems
+  check "COM client: re-entered and released from yields" \
+    client yields "$(winpath "$here")" "$(winpath "$workdir/logs")"
   start_simulator
   check "VBScript in $bits-bit cscript reads and deletes" vbscript_reads_and_deletes
   start_simulator
@@ -199,6 +266,7 @@ run_bitness() {
   check "COM client: registered user" client registered user
   check "regsvr32 /u /n /i:user" "$wine" "$regsvr32" /u /s /n /i:user "$dll_path"
   check "COM client: unregistered user" client unregistered user
+  if [ "$bits" = 64 ]; then both_bitnesses_in_one_prefix "$dll_path"; fi
 
   if [ "$failed" -eq 0 ]; then
     summary+=("$bits-bit: passed ($((SECONDS - started)) s)")
@@ -207,6 +275,35 @@ run_bitness() {
   fi
   failed=$((before | failed))
   cleanup
+}
+
+# Both DLLs registered in the 64-bit run's prefix (where 32-bit programs run): unregistering one
+# leaves the other creatable by ProgID from a client of its bitness, unregistering both leaves
+# no key of the component in either registry view.
+both_bitnesses_in_one_prefix() {
+  local dll64=$1
+  if ! can_run_32_bit; then
+    echo "  SKIPPED both bitnesses in one prefix: this machine cannot start 32-bit Windows programs"
+    summary+=("both bitnesses in one prefix: SKIPPED (32-bit programs cannot run here)")
+    return
+  fi
+  ensure_built 32
+  local build32 dll32 r32='C:\windows\syswow64\regsvr32.exe' r64='C:\windows\system32\regsvr32.exe'
+  build32=$(build_dir 32)
+  dll32=$(winpath "$build32/component/automation/Quorlin.dll")
+  client32() { "$wine" "$(winpath "$build32/tests/wine/com_client_test.exe")" "$@"; }
+  check "both: regsvr32 64-bit" "$wine" "$r64" /s "$dll64"
+  check "both: regsvr32 32-bit" "$wine" "$r32" /s "$dll32"
+  check "both: 64-bit client, registered" client registered machine
+  check "both: 32-bit client, registered" client32 registered machine
+  check "both: regsvr32 /u 32-bit" "$wine" "$r32" /u /s "$dll32"
+  check "both: 64-bit still registered" client registered machine
+  check "both: regsvr32 32-bit again" "$wine" "$r32" /s "$dll32"
+  check "both: regsvr32 /u 64-bit" "$wine" "$r64" /u /s "$dll64"
+  check "both: 32-bit still registered" client32 registered machine
+  check "both: regsvr32 /u 32-bit" "$wine" "$r32" /u /s "$dll32"
+  check "both: nothing left (64-bit client)" client unregistered machine
+  check "both: nothing left (32-bit client)" client32 unregistered machine
 }
 
 bitnesses=("$@")
