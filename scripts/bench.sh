@@ -9,19 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh native
-want=(libgammu-dev gammu gnuplot-nox time pkg-config)
-missing=()
-for pkg in "${want[@]}"; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  echo "bench: installing ${missing[*]}" >&2
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -q >/dev/null
-  "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >/dev/null
-fi
+# shellcheck source=lib.sh
+. scripts/lib.sh
+apt_install libgammu-dev gammu gnuplot-nox time pkg-config
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORLIN_BENCH=ON \
   -DQUORLIN_TESTS=OFF >/dev/null

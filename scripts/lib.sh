@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Helpers for the scripts that run the Windows builds under Wine against the simulated modem.
+# Helpers the scripts share: installing Debian packages, and running the Windows builds under
+# Wine against the simulated modem.
 # Source it from bash, e.g. from tests/<suite>/run.sh:  . "$(dirname "$0")/../../scripts/lib.sh"
 # Sets quorlin_root, wine (the loader), wineserver, and Wine's environment.
 
@@ -14,6 +15,25 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
+
+# apt_install PACKAGE...: installs from Debian's packages those not installed yet (":i386" ones
+# after adding that architecture); as root, or through sudo.
+apt_install() {
+  local pkg missing=() sudo_cmd=()
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+      missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  echo "installing ${missing[*]}" >&2
+  if printf '%s\n' "${missing[@]}" | grep -q ':i386$' &&
+    ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+  fi
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get update -q >/dev/null
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >/dev/null
+}
 
 # winpath PATH: a Linux path as Wine's drive Z: shows it.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }

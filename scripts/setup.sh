@@ -18,19 +18,6 @@ case "${1:-all}" in
   *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
 esac
 
-sudo_cmd=()
-[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-
-missing=()
-for pkg in "${want[@]}"; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "setup: installing ${missing[*]}" >&2
-if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${sudo_cmd[@]}" dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q >/dev/null
-"${sudo_cmd[@]}" apt-get install -y -q "${missing[@]}" >/dev/null
+# shellcheck source=lib.sh
+. "$(dirname "$0")/lib.sh"
+apt_install "${want[@]}"

@@ -21,18 +21,11 @@
 # build/mingw64).
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
+# The Wine loader, wineserver, Wine's environment and winpath.
+# shellcheck source=../../scripts/lib.sh
+. "$(dirname "$0")/../../scripts/lib.sh"
+root=$quorlin_root
 here=$root/tests/wine
-
-# The 64-bit loader starts 32-bit programs too; Debian's "wine" wrapper would pick the 32-bit
-# loader, which cannot start 64-bit programs.
-if [ -x /usr/lib/wine/wine64 ]; then wine=/usr/lib/wine/wine64
-elif command -v wine64 >/dev/null; then wine=$(command -v wine64)
-else wine=$(command -v wine); fi
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer dialogs
 
 # The interpreter itself, not a version manager's shim: the yields suite starts dozens of modems.
 python=$(python3 -c 'import sys; print(sys.executable)')
@@ -43,7 +36,6 @@ pending_modems=()
 sim_options=()
 workdir=
 
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 build_dir() {
   if [ "$1" = 32 ]; then echo "${QUORLIN_BUILD32:-$root/build/mingw32}"
