@@ -46,14 +46,7 @@ int Finish(bool written) {
 int PrintAll(const std::vector<std::string>& pdus, bool join, bool json) {
   std::vector<DecodedMessage> messages;
   for (const std::string& pdu : pdus) messages.push_back(DecodeMessage(FromAscii(pdu)));
-  std::vector<JoinedMessage> shown;
-  if (join) {
-    shown = JoinParts(messages);
-  } else {
-    for (std::size_t at = 0; at < messages.size(); ++at) {
-      shown.push_back({{at}, false, messages[at].line});
-    }
-  }
+  const std::vector<JoinedMessage> shown = join ? JoinParts(messages) : EachAlone(messages);
   bool written = true;
   for (const JoinedMessage& message : shown) {
     if (!json) {
@@ -62,9 +55,7 @@ int PrintAll(const std::vector<std::string>& pdus, bool join, bool json) {
     }
     nlohmann::json object = MessageJson(messages[message.parts.front()]);
     if (message.parts.size() > 1) {
-      Text text;
-      for (std::size_t part : message.parts) text += messages[part].text;
-      object["text"] = ToUtf8(text);
+      object["text"] = ToUtf8(message.text);
       object["parts"] = message.parts.size();
     }
     written = WriteJsonLine(object) && written;

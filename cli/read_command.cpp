@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -201,35 +202,18 @@ bool PrintMessages(TextView sms) {
   return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 && written;
 }
 
-std::vector<DecodedMessage> MessagesOf(const std::vector<ListingEntry>& entries) {
-  std::vector<DecodedMessage> messages;
-  for (const ListingEntry& entry : entries) messages.push_back(entry.message);
-  return messages;
-}
-
 // The listing as JSON Lines: one object a message (a joined one with the places of its parts).
 bool PrintJson(const Quorlin& quorlin) {
   const std::vector<ListingEntry>& entries = quorlin.Entries();
-  const std::vector<DecodedMessage> messages = MessagesOf(entries);
-  std::vector<JoinedMessage> shown;
-  if (quorlin.JoinParts()) {
-    shown = JoinParts(messages);
-  } else {
-    for (std::size_t at = 0; at < entries.size(); ++at) shown.push_back({{at}, false, {}});
-  }
   bool written = true;
-  for (const JoinedMessage& message : shown) {
-    nlohmann::json object = MessageJson(messages[message.parts.front()]);
+  for (const JoinedMessage& message : quorlin.ShownMessages()) {
+    nlohmann::json object = MessageJson(entries[message.parts.front()].message);
     if (message.parts.size() == 1) {
       object.update(PlaceJson(entries[message.parts.front()]));
     } else {
-      Text text;
       object["parts"] = nlohmann::json::array();
-      for (std::size_t part : message.parts) {
-        text += messages[part].text;
-        object["parts"].push_back(PlaceJson(entries[part]));
-      }
-      object["text"] = ToUtf8(text);
+      for (std::size_t part : message.parts) object["parts"].push_back(PlaceJson(entries[part]));
+      object["text"] = ToUtf8(message.text);
     }
     bool listed = true;
     for (std::size_t part : message.parts) {
@@ -256,29 +240,23 @@ bool PrintDeletedJson(const Quorlin& quorlin, const std::array<bool, 100>& liste
 
 // "kept 2 parts of an incomplete message from +7916..., reference 23, 2 of 3", once a message.
 void ReportKeptParts(const Quorlin& quorlin) {
-  const std::vector<ListingEntry>& entries = quorlin.Entries();
-  std::vector<std::string> reported;
-  for (const ListingEntry& entry : entries) {
+  // The kept parts of each message, counted in the order the messages first appear.
+  using Message = std::tuple<Text, unsigned, bool, unsigned>;  // sender, reference, 16-bit, total
+  std::vector<std::pair<Message, std::size_t>> kept;
+  for (const ListingEntry& entry : quorlin.Entries()) {
     const auto& part = entry.message.concatenation;
     if (!part || !quorlin.KeptOnModem(entry.slot)) continue;
-    const std::string sender = ToUtf8(entry.message.address);
-    const std::string key = sender + "/" + std::to_string(part->reference) + "/" +
-                            std::to_string(part->total) + (part->reference16 ? "w" : "");
-    if (std::find(reported.begin(), reported.end(), key) != reported.end()) continue;
-    reported.push_back(key);
-    std::size_t kept = 0;
-    for (const ListingEntry& other : entries) {
-      if (other.message.address == entry.message.address && other.message.concatenation &&
-          other.message.concatenation->reference == part->reference &&
-          other.message.concatenation->reference16 == part->reference16 &&
-          other.message.concatenation->total == part->total && quorlin.KeptOnModem(other.slot)) {
-        ++kept;
-      }
-    }
-    std::fprintf(stderr,
-                 "kept %zu part%s of an incomplete message from %s, reference %u, %zu of %u\n",
-                 kept, kept == 1 ? "" : "s", PrintableLine(entry.message.address).c_str(),
-                 part->reference, kept, part->total);
+    const Message message{entry.message.address, part->reference, part->reference16, part->total};
+    auto found = std::find_if(kept.begin(), kept.end(),
+                              [&](const auto& counted) { return counted.first == message; });
+    if (found == kept.end()) found = kept.insert(kept.end(), {message, 0});
+    ++found->second;
+  }
+  for (const auto& [message, parts] : kept) {
+    const auto& [sender, reference, reference16, total] = message;
+    std::fprintf(
+        stderr, "kept %zu part%s of an incomplete message from %s, reference %u, %zu of %u\n",
+        parts, parts == 1 ? "" : "s", PrintableLine(sender).c_str(), reference, parts, total);
   }
 }
 

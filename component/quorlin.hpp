@@ -8,6 +8,7 @@
 
 #include "platform.hpp"
 #include "port/at_exchange.hpp"
+#include "store/join_parts.hpp"
 #include "store/listing_parser.hpp"
 #include "text/text.hpp"
 
@@ -48,6 +49,8 @@ class Quorlin {
   bool JoinParts() const { return join_parts_; }
   // The messages the last listing showed, where they are stored, and their fields.
   const std::vector<ListingEntry>& Entries() const { return entries_; }
+  // What SMS shows, one entry a line: positions in Entries(), joined when JoinParts is on.
+  const std::vector<JoinedMessage>& ShownMessages() const { return shown_; }
   // Slot k of ListedMessages is kept on the modem: a part of an incomplete message.
   bool KeptOnModem(std::size_t slot) const { return slot < kept_.size() && kept_[slot]; }
 
@@ -59,12 +62,12 @@ class Quorlin {
   const std::optional<MessageReferences>& ListedMessages() const { return listed_messages_; }
   // Messages the last listing showed, and how many of them it listed for deletion: a message not
   // shown in full, or from a storage whose selection did not hold, is shown but not listed.
-  std::size_t ShownCount() const { return shown_count_; }
-  std::size_t ListedCount() const { return listed_count_; }
+  std::size_t ShownCount() const { return entries_.size(); }
+  std::size_t ListedCount() const { return CountListed(entries_); }
 
  private:
   void ListBothStorages();
-  // With JoinParts on: the joined text of the listing's entries, and which slots stay kept.
+  // With JoinParts on: the joined text of shown_, and which slots stay kept.
   void JoinListedParts();
   void DeleteListed();
   // Runs `operation`; a failure it throws becomes the status text "Error".
@@ -88,10 +91,9 @@ class Quorlin {
   Text listing_text_;
   Text sms_text_;
   std::optional<MessageReferences> listed_messages_;
-  std::size_t shown_count_ = 0;
-  std::size_t listed_count_ = 0;
   bool join_parts_ = false;
   std::vector<ListingEntry> entries_;
+  std::vector<JoinedMessage> shown_;
   std::array<bool, 100> kept_{};
   // Counts what may change the modem's message memory (selections, resets, closing or opening the
   // port), so that an operation notices one made by the host from a yield.

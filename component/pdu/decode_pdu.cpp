@@ -61,6 +61,16 @@ void AppendDialDigit(Text& out, unsigned nibble) {
   if (nibble < 15) out.push_back(kDigits[nibble]);
 }
 
+// "+" and the semi-octets of a number, low one first.
+Text DialNumber(Octets field) {
+  Text number = u"+";
+  for (std::uint8_t octet : field) {
+    AppendDialDigit(number, octet & 0x0FU);
+    AppendDialDigit(number, octet >> 4);
+  }
+  return number;
+}
+
 // TP-OA / TP-DA / TP-RA: length in semi-octets, type of address, the digits.
 Text ReadAddress(OctetReader& reader, DecodedMessage& message) {
   const auto digits = reader.Read().value_or(0);
@@ -70,12 +80,7 @@ Text ReadAddress(OctetReader& reader, DecodedMessage& message) {
   if (type && (*type & 0x70) == kTonAlphanumeric) {
     return UnpackGsm7(field, 0, digits * 4U / 7U);
   }
-  Text number = u"+";
-  for (std::uint8_t octet : field) {
-    AppendDialDigit(number, octet & 0x0FU);
-    AppendDialDigit(number, octet >> 4);
-  }
-  return number;
+  return DialNumber(field);
 }
 
 // The service-centre address: its length in octets (type of address included), the type, the
@@ -84,12 +89,7 @@ Text ReadServiceCentre(OctetReader& reader) {
   const std::size_t octets = reader.Read().value_or(0);
   if (octets == 0) return {};
   reader.Skip(1);  // type of address
-  Text number = u"+";
-  for (std::uint8_t octet : reader.Take(octets - 1)) {
-    AppendDialDigit(number, octet & 0x0FU);
-    AppendDialDigit(number, octet >> 4);
-  }
-  return number;
+  return DialNumber(reader.Take(octets - 1));
 }
 
 // The fields of a time stamp, when its seven octets are there and hold decimal semi-octets.
@@ -317,11 +317,6 @@ DecodedMessage DecodeMessage(TextView pdu_text) {
   }
   message.whole = !reader.CameShort();
   return message;
-}
-
-DecodedPdu DecodePduChecked(TextView pdu_text) {
-  DecodedMessage message = DecodeMessage(pdu_text);
-  return {std::move(message.line), message.whole};
 }
 
 Text DecodePdu(TextView pdu_text) {

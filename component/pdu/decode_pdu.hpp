@@ -47,20 +47,13 @@ struct DecodedMessage {
   std::optional<std::uint8_t> status;   // TP-ST of a status report
   Coding coding = Coding::kGsm7;
   std::optional<Concatenation> concatenation;
-  Text text;           // the body the line shows: the message, or a report's sentence
-  bool whole = false;  // as DecodedPdu::whole
-  Text line;           // exactly DecodePdu's line
-};
-
-DecodedMessage DecodeMessage(TextView pdu_text);
-
-struct DecodedPdu {
-  Text line;  // as DecodePdu gives it
+  Text text;  // the body the line shows: the message, or a report's sentence
   // Every field was there, and the user data as long as TP-UDL announces: the line shows the
   // whole message, not a part of it.
   bool whole = false;
+  Text line;  // exactly DecodePdu's line
 };
 
-DecodedPdu DecodePduChecked(TextView pdu_text);
+DecodedMessage DecodeMessage(TextView pdu_text);
 
 }  // namespace quorlin

@@ -70,9 +70,14 @@ Text ReadBytes(SerialPort& port) {
 AtExchange::AtExchange(const std::unique_ptr<SerialPort>& port, Clock& clock, Text& status_text)
     : port_(port), clock_(clock), status_text_(status_text) {}
 
-void AtExchange::ReadPort() {
+Text AtExchange::ReadWatched() {
   Text received = port_ ? ReadBytes(*port_) : Text{};
   if (observer_ && !received.empty()) observer_->Received(received);
+  return received;
+}
+
+void AtExchange::ReadPort() {
+  Text received = ReadWatched();
   clock_.YieldToHost();
   receive_buffer_ += received;
 }
@@ -103,8 +108,7 @@ void AtExchange::SettleBeforeWriting() {
   int quiet_polls = 0;
   const Clock::TimePoint started = clock_.Now();
   while (clock_.Now() - started < kMaxSettle) {
-    const Text received = ReadBytes(*port_);
-    if (observer_ && !received.empty()) observer_->Received(received);
+    const Text received = ReadWatched();
     if (received.empty()) {
       if (++quiet_polls == 2) return;
       port_->WaitForInput(kMaxPause);

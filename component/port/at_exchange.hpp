@@ -91,6 +91,8 @@ class AtExchange {
   void SetObserver(ExchangeObserver* observer) { observer_ = observer; }
 
  private:
+  // One ReadBytes on the current port, shown to the observer.
+  Text ReadWatched();
   void PauseForInput();
   void SettleBeforeWriting();
 

@@ -16,10 +16,16 @@ bool Joinable(const DecodedMessage& message) {
 
 JoinedMessage Single(const std::vector<DecodedMessage>& messages, std::size_t at) {
   const bool alone = !messages[at].concatenation || messages[at].concatenation->total <= 1;
-  return {{at}, alone && messages[at].whole, messages[at].line};
+  return {{at}, alone && messages[at].whole, messages[at].line, messages[at].text};
 }
 
 }  // namespace
+
+std::vector<JoinedMessage> EachAlone(const std::vector<DecodedMessage>& messages) {
+  std::vector<JoinedMessage> alone;
+  for (std::size_t at = 0; at < messages.size(); ++at) alone.push_back(Single(messages, at));
+  return alone;
+}
 
 std::vector<JoinedMessage> JoinParts(const std::vector<DecodedMessage>& messages) {
   // Each group's parts by number; a number seen twice spoils the group.
@@ -50,13 +56,13 @@ std::vector<JoinedMessage> JoinParts(const std::vector<DecodedMessage>& messages
     }
     // A complete group stands where its first part stands.
     if (at != numbers.begin()->second[0]) continue;
-    JoinedMessage message{{}, true, {}};
-    const DecodedMessage& first = messages[numbers.begin()->second[0]];
-    message.line = first.stamp_text + u'\t' + first.address + u'\t';
+    JoinedMessage message{{}, true, {}, {}};
     for (const auto& [number, positions] : numbers) {
       message.parts.push_back(positions[0]);
-      message.line += messages[positions[0]].text;
+      message.text += messages[positions[0]].text;
     }
+    const DecodedMessage& first = messages[message.parts.front()];
+    message.line = first.stamp_text + u'\t' + first.address + u'\t' + message.text;
     joined.push_back(std::move(message));
   }
   return joined;

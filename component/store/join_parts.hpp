@@ -19,7 +19,11 @@ struct JoinedMessage {
   bool complete = false;
   // Time stamp and sender of the first part, then the texts of all parts in part order.
   Text line;
+  Text text;  // the texts of all parts, in part order
 };
+
+// Every message as one of its own, as the listing shows them without joining.
+std::vector<JoinedMessage> EachAlone(const std::vector<DecodedMessage>& messages);
 
 // The messages of one listing as whole messages, each where its first part stands. An incomplete
 // group stays as its parts; a duplicated part or a part numbered 0 or beyond the total is never

@@ -6,6 +6,7 @@
 // ReadAllMsg puts "Storage: 1" / "Storage: 2" before the reply of each storage.
 #include "store/listing_parser.hpp"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -77,14 +78,14 @@ std::optional<Header> ReadHeader(TextView line) {
 // The PDU holds exactly the octets its header announces: the service-centre field (its length
 // octet and that many octets) and <length> octets of TPDU.
 bool HoldsAnnouncedOctets(TextView pdu, std::size_t tpdu_length) {
-  std::vector<unsigned> nibbles;
+  std::size_t digits = 0;
+  std::size_t sca_octets = 0;  // the first octet
   for (char16_t c : pdu) {
     if (c == u' ') continue;
-    nibbles.push_back(c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
+    if (digits++ < 2)
+      sca_octets = sca_octets * 16 + (c <= u'9' ? c - u'0' : (c | 0x20) - u'a' + 10);
   }
-  if (nibbles.size() < 2 || nibbles.size() % 2 != 0) return false;
-  const std::size_t sca_octets = nibbles[0] * 16 + nibbles[1];
-  return nibbles.size() / 2 == 1 + sca_octets + tpdu_length;
+  return digits >= 2 && digits % 2 == 0 && digits / 2 == 1 + sca_octets + tpdu_length;
 }
 
 // The lines of the listing, with a header glued to the end of the line before it cut off into a
@@ -124,6 +125,11 @@ bool EndsPdu(TextView line) {
 }
 
 }  // namespace
+
+std::size_t CountListed(const std::vector<ListingEntry>& entries) {
+  return static_cast<std::size_t>(std::count_if(
+      entries.begin(), entries.end(), [](const ListingEntry& entry) { return entry.listed; }));
+}
 
 Text OneLine(Text line) {
   for (char16_t& c : line) {
@@ -174,7 +180,6 @@ std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorag
     DecodedMessage decoded = DecodeMessage(pdu);
     result.sms_text += OneLine(decoded.line);
     result.sms_text += kCrLf;
-    ++result.shown;
 
     const auto header = ReadHeader(line);
     const bool storage_deletable =
@@ -187,7 +192,6 @@ std::optional<ParsedListing> ParseListing(TextView listing_text, DeletableStorag
         HoldsAnnouncedOctets(pdu, header->length)) {
       result.references[entries - 1] =
           FromAscii(std::to_string(storage)) + u"     " + header->index;
-      ++result.listed;
       entry.listed = true;
     }
     entry.message = std::move(decoded);

@@ -21,15 +21,18 @@ struct ListingEntry {
   bool listed = false;   // its reference was recorded for deletion
 };
 
+// How many of `entries` were listed for deletion.
+std::size_t CountListed(const std::vector<ListingEntry>& entries);
+
 struct ParsedListing {
   // Slot k: "<storage>     <index>" of the k-th message kept, or empty when that message may
   // not be deleted.
   std::array<Text, 100> references;
   // Each decoded line followed by CR LF, in listing order.
   Text sms_text;
-  std::size_t shown = 0;              // lines in sms_text
-  std::size_t listed = 0;             // references that are not empty
-  std::vector<ListingEntry> entries;  // the messages shown, in listing order
+  std::vector<ListingEntry> entries;                    // the messages shown, in listing order
+  std::size_t Shown() const { return entries.size(); }  // lines in sms_text
+  std::size_t Listed() const { return CountListed(entries); }  // references not empty
 };
 
 // A display line made safe to join with CR LF: a CR or LF inside a message's text becomes a

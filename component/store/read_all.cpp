@@ -1,6 +1,5 @@
 // Listing both message memories, phone ("ME") then SIM ("SM"), into one marked listing.
 #include "quorlin.hpp"
-#include "store/join_parts.hpp"
 #include "store/listing_parser.hpp"
 
 namespace quorlin {
@@ -85,19 +84,18 @@ void Quorlin::ListBothStorages() {
   listed_messages_ = std::move(parsed->references);
   listed_on_ = port_changes_;
   sms_text_ = std::move(parsed->sms_text);
-  shown_count_ = parsed->shown;
-  listed_count_ = parsed->listed;
   entries_ = std::move(parsed->entries);
+  std::vector<DecodedMessage> messages;
+  for (const ListingEntry& entry : entries_) messages.push_back(entry.message);
+  shown_ = join_parts_ ? quorlin::JoinParts(messages) : EachAlone(messages);
   kept_ = {};
   if (join_parts_) JoinListedParts();
   if (sms_text_.empty()) sms_text_ = u"Empty";
 }
 
 void Quorlin::JoinListedParts() {
-  std::vector<DecodedMessage> messages;
-  for (const ListingEntry& entry : entries_) messages.push_back(entry.message);
   sms_text_.clear();
-  for (const JoinedMessage& joined : quorlin::JoinParts(messages)) {
+  for (const JoinedMessage& joined : shown_) {
     sms_text_ += OneLine(joined.line) + u"\r\n";
     // Deleting part of a message would leave the rest without it: a message goes whole, when
     // it is complete and every part of it may be deleted, or not at all.

@@ -212,8 +212,8 @@ TEST(ParseListing, StorageThatMayNotBeDeletedIsShownButNotListed) {
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->references[0], u"");
   EXPECT_EQ(parsed->references[1], Reference(2, u"2"));
-  EXPECT_EQ(parsed->shown, 2u);
-  EXPECT_EQ(parsed->listed, 1u);
+  EXPECT_EQ(parsed->Shown(), 2u);
+  EXPECT_EQ(parsed->Listed(), 1u);
 }
 
 // A CR or LF in a message's text must not start a line that reads as another message.
@@ -226,7 +226,7 @@ TEST(ParseListing, LineBreaksInsideATextBecomeSpaces) {
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->sms_text,
             u"17.05.24 10:30:00\t+79000000000\tHi  17.05.24 10:31:00\t+79000000000\tFAKE\r\n");
-  EXPECT_EQ(parsed->listed, 1u);
+  EXPECT_EQ(parsed->Listed(), 1u);
 }
 
 TEST(ParseListing, KeepsTheFirstHundredMessages) {

@@ -1267,7 +1267,7 @@ std::streamoff LogEnd(const std::wstring& path) {
 }
 
 struct CaseRun {
-  YieldCase spec{};
+  YieldCase yield_case{};
   std::string label;
   long ports[2] = {};
   std::wstring logs[2];
@@ -1294,7 +1294,7 @@ void TimedCall(CaseRun& run, const wchar_t* name) {
 
 void Act(CaseRun& run) {
   const LateBound q(run.calling);
-  switch (run.spec.action) {
+  switch (run.yield_case.action) {
     case kResetPhone:
       return TimedCall(run, L"ResetPhone");
     case kReadAllMsg:
@@ -1320,8 +1320,8 @@ LRESULT CALLBACK TriggerProcedure(HWND window, UINT message, WPARAM wparam, LPAR
       commands.push_back(JsonField(line.text, "line"));
     }
   }
-  if (!commands.empty() && commands.back() == run->spec.command &&
-      std::count(commands.begin(), commands.end(), commands.back()) == run->spec.occurrence) {
+  if (!commands.empty() && commands.back() == run->yield_case.command &&
+      std::count(commands.begin(), commands.end(), commands.back()) == run->yield_case.occurrence) {
     ::KillTimer(window, wparam);
     run->acted = true;
     Act(*run);
@@ -1344,11 +1344,11 @@ void RunCase(CaseRun& run, HWND window) {
     Fail(__LINE__, "COM" + std::to_string(run.ports[0]) + " did not open");
     return run.object.Reset();
   }
-  if (std::wstring(run.spec.operation) == L"DeleteMsg") TimedCall(run, L"ReadAllMsg");
+  if (std::wstring(run.yield_case.operation) == L"DeleteMsg") TimedCall(run, L"ReadAllMsg");
   run.armed_at = LogEnd(run.logs[0]);
   ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&run));
   ::SetTimer(window, 1, 10, nullptr);
-  TimedCall(run, run.spec.operation);
+  TimedCall(run, run.yield_case.operation);
   ::KillTimer(window, 1);
   if (!run.acted) Fail(__LINE__, "the host never saw that command go out");
   const std::streamoff follow_up[2] = {LogEnd(run.logs[0]), LogEnd(run.logs[1])};
@@ -1422,14 +1422,15 @@ int RunYieldSuite(const std::wstring& tests_dir, const std::wstring& log_dir) {
   std::vector<HANDLE> threads;
   for (std::size_t k = 0; k < cases.size(); ++k) {
     CaseRun& run = runs[k];
-    run.spec = cases[k];
-    run.label = Narrow(run.spec.operation) + " at " + run.spec.command + " #" +
-                std::to_string(run.spec.occurrence) + ", host " + kActionNames[run.spec.action];
+    run.yield_case = cases[k];
+    run.label = Narrow(run.yield_case.operation) + " at " + run.yield_case.command + " #" +
+                std::to_string(run.yield_case.occurrence) + ", host " +
+                kActionNames[run.yield_case.action];
     for (int modem = 0; modem < 2; ++modem) {
       run.ports[modem] = 20 + 2 * static_cast<long>(k) + modem;
       run.logs[modem] = log_dir + L"\\com" + std::to_wstring(run.ports[modem]) + L".log";
     }
-    if (run.spec.action != kRelease) {
+    if (run.yield_case.action != kRelease) {
       threads.push_back(::CreateThread(nullptr, 0, CaseThread, &run, 0, nullptr));
     }
   }
@@ -1451,7 +1452,7 @@ int RunYieldSuite(const std::wstring& tests_dir, const std::wstring& log_dir) {
   }
   const ULONG handles = OpenHandles();
   for (CaseRun& run : runs) {
-    if (run.spec.action != kRelease) continue;
+    if (run.yield_case.action != kRelease) continue;
     RunCase(run, window);
     if (OpenHandles() != handles) Fail(__LINE__, "its port is still open");
     if (!can_unload || can_unload() != S_OK) Fail(__LINE__, "the object is still alive");
