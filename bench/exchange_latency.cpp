@@ -1,5 +1,5 @@
 // How long one AT exchange lasts when the modem answers after a delay: the time from writing
-// the command to SendCommand's return, on a real serial line (the simulated modem's pty, run
+// the command to the end of its exchange, on a real serial line (the simulated modem's pty, run
 // with --latency). Prints one line per exchange: the milliseconds and the status.
 //
 //   exchange_latency DEVICE [COMMAND] [REPEATS]     (default: AT, 5)
@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "platform.hpp"
 #include "port/at_exchange.hpp"
+#include "port/platform.hpp"
 #include "text/text.hpp"
 
 int main(int argc, char** argv) {
@@ -28,14 +28,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "exchange_latency: cannot open %s\n", argv[1]);
     return 1;
   }
-  quorlin::Text status;
-  quorlin::AtExchange exchange(port, system.clock, status);
+  quorlin::AtExchange exchange(port, system.clock);
   for (int i = 0; i < repeats; ++i) {
     const auto started = std::chrono::steady_clock::now();
-    exchange.SendCommand(command, u"OK", 5);
+    const quorlin::Reply reply = exchange.Exchange(command, 5);
     const auto took = std::chrono::steady_clock::now() - started;
     std::printf("%.1f %s\n", std::chrono::duration<double, std::milli>(took).count(),
-                quorlin::ToUtf8(status).c_str());
+                quorlin::ToUtf8(quorlin::StatusText(reply.result)).c_str());
   }
   return 0;
 }

@@ -46,9 +46,9 @@ int Finish(bool written) {
 int PrintAll(const std::vector<std::string>& pdus, bool join, bool json) {
   std::vector<DecodedMessage> messages;
   for (const std::string& pdu : pdus) messages.push_back(DecodeMessage(FromAscii(pdu)));
-  const std::vector<JoinedMessage> shown = join ? JoinParts(messages) : EachAlone(messages);
+  const std::vector<ShownMessage> shown = join ? JoinParts(messages) : EachAlone(messages);
   bool written = true;
-  for (const JoinedMessage& message : shown) {
+  for (const ShownMessage& message : shown) {
     if (!json) {
       written = WriteLine(stdout, PrintableLine(message.line)) && written;
       continue;

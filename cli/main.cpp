@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands.hpp"
+#include "version.h"
 
 namespace {
 
@@ -11,16 +12,29 @@ constexpr const char* kUsage =
     "usage: quorlin <command> [options]\n"
     "\n"
     "commands:\n"
-    "  decode [PDU ...]   decode each PDU (or each line of standard input) into one line:\n"
+    "  decode [--join] [--json] [PDU ...]\n"
+    "                     decode each PDU (or each line of standard input) into one line:\n"
     "                     time stamp, tab, address, tab, text; an empty line when the PDU\n"
     "                     yields no text\n"
-    "  read --device PATH [--speed N] [--reset] [--delete] [--trace]\n"
+    "  read --device PATH [--speed N] [--reset] [--delete] [--join] [--json] [--trace]\n"
     "                     read every message stored in the modem (and delete them)\n"
+    "                     --join: a concatenated message as one; --json: JSON Lines\n"
+
     "  --version          the version\n"
     "\n"
     "'quorlin <command> --help' explains a command's options.\n";
 
 }  // namespace
+
+namespace quorlin::cli {
+
+int PrintVersion() {
+  std::printf("quorlin %s (%d.%d.%d.0)\n", QUORLIN_VERSION_TEXT, QUORLIN_VERSION_MAJOR,
+              QUORLIN_VERSION_MINOR, QUORLIN_VERSION_PATCH);
+  return 0;
+}
+
+}  // namespace quorlin::cli
 
 int main(int argc, char** argv) {
   std::vector<std::string_view> args(argv + 1, argv + argc);

@@ -72,13 +72,10 @@ nlohmann::json MessageJson(const DecodedMessage& message) {
   return object;
 }
 
-nlohmann::json PlaceJson(const ListingEntry& entry) {
-  nlohmann::json storage = nullptr;
-  if (entry.storage == 1) storage = "ME";
-  if (entry.storage == 2) storage = "SM";
+nlohmann::json PlaceJson(const StoredMessage& message) {
   nlohmann::json index = nullptr;
-  if (!entry.index.empty()) index = std::stol(ToUtf8(entry.index));
-  return {{"storage", storage}, {"index", index}};
+  if (message.index) index = *message.index;
+  return {{"storage", ToUtf8(AtName(message.memory))}, {"index", index}};
 }
 
 bool WriteJsonLine(const nlohmann::json& record) {

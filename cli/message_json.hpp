@@ -12,8 +12,9 @@ namespace quorlin::cli {
 // concatenation, text, whole; a status report adds status and discharge_time.
 nlohmann::json MessageJson(const DecodedMessage& message);
 
-// Where a listed message is stored: {"storage": "ME" or "SM", "index": n}.
-nlohmann::json PlaceJson(const ListingEntry& entry);
+// Where a listed message is stored: {"storage": "ME" or "SM", "index": n}; the index is null
+// when the modem's was unreadable.
+nlohmann::json PlaceJson(const StoredMessage& message);
 
 // One JSON Lines record; false when the output would not take it.
 bool WriteJsonLine(const nlohmann::json& record);

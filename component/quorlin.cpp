@@ -17,9 +17,7 @@ Text Quorlin::Info() {
 
 void Quorlin::OpenPort() {
   if (port_) ClosePort();
-  ++port_changes_;
-  MemoryMayChange();
-  exchange_.ForgetUnanswered();
+  store_.PortChanged();
   if (port_number_text_.empty() || port_speed_text_.empty()) return;
   const Text mode_text = port_speed_text_ + u",n,8,1";
   port_ = platform_.ports.Open(port_number_text_, mode_text);
@@ -33,18 +31,34 @@ void Quorlin::OpenPort() {
 
 void Quorlin::ClosePort() {
   port_.reset();
-  ++port_changes_;
-  MemoryMayChange();
-  exchange_.ForgetUnanswered();
+  store_.PortChanged();
   status_text_ = u"OK";
 }
 
+void Quorlin::ResetPhone() {
+  if (!CheckPortOpen()) return;
+  store_.Reset();
+}
+
 void Quorlin::ReadAllMsg() {
-  WithFailureAsStatus(&Quorlin::ListBothStorages);
+  WithFailureAsStatus(&Quorlin::ListAndShow);
 }
 
 void Quorlin::DeleteMsg() {
-  WithFailureAsStatus(&Quorlin::DeleteListed);
+  WithFailureAsStatus(&Quorlin::DeleteAndReport);
+}
+
+// The status text is the last exchange's; the store keeps it in step.
+void Quorlin::ListAndShow() {
+  if (!CheckPortOpen()) return;
+  sms_text_.clear();
+  store_.ReadAll(ListingBounds(port_speed_text_), join_parts_);
+  sms_text_ = SmsText(store_.Shown());
+}
+
+void Quorlin::DeleteAndReport() {
+  if (!CheckPortOpen()) return;
+  status_text_ = DeletionReport(store_.DeleteListed());
 }
 
 void Quorlin::WithFailureAsStatus(void (Quorlin::*operation)()) noexcept {
@@ -55,14 +69,31 @@ void Quorlin::WithFailureAsStatus(void (Quorlin::*operation)()) noexcept {
   }
 }
 
-void Quorlin::MemoryMayChange() {
-  ++memory_changes_;
-}
-
 bool Quorlin::CheckPortOpen() {
   if (port_) return true;
   status_text_ = u"Error. COM is closed";
   return false;
+}
+
+Text SmsText(const std::vector<ShownMessage>& shown) {
+  if (shown.empty()) return u"Empty";
+  Text text;
+  for (const ShownMessage& message : shown) text += OneLine(message.line) + u"\r\n";
+  return text;
+}
+
+Text DeletionReport(const std::vector<DeletionItem>& items) {
+  Text report;
+  for (const DeletionItem& item : items) {
+    const Text index = FromAscii(std::to_string(item.index));
+    const Text memory(DisplayName(item.memory));
+    if (item.outcome == DeletionItem::Outcome::kDeleted) {
+      report += memory + u"-" + index + u":OK ";
+    } else {
+      report = memory + u" " + index + u":Error ";
+    }
+  }
+  return report.empty() ? Text(u"Empty") : report;
 }
 
 }  // namespace quorlin

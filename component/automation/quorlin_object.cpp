@@ -7,7 +7,7 @@
 #include "automation/init_done.hpp"
 #include "automation/module.hpp"
 #include "automation/type_info.hpp"
-#include "platform.hpp"
+#include "port/platform.hpp"
 
 namespace quorlin::automation {
 

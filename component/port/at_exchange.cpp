@@ -1,8 +1,5 @@
 #include "port/at_exchange.hpp"
 
-#include <utility>
-
-#include "port/reply_lines.hpp"
 #include "text/cp1251.hpp"
 
 namespace quorlin {
@@ -14,29 +11,27 @@ constexpr std::size_t kWriteUnit = 255;
 // Reads the final result lines of a growing reply, each whole line once.
 class ResultScanner {
  public:
-  explicit ResultScanner(TextView expected) : expected_(expected) {}
-
   // The first final result among the lines completed since the last call; `line_end` is set
   // just after its line end. With `tail_too`, text after the last line end counts as a line:
   // the modem fell silent after it.
-  ResultCode Scan(TextView reply, bool tail_too, std::size_t& line_end) {
+  std::optional<FinalLine> Scan(TextView reply, bool tail_too, std::size_t& line_end) {
     for (std::size_t next; (next = NextLineStart(reply, line_start_)) != TextView::npos;) {
-      const ResultCode code = ClassifyLine(LineAt(reply, next), expected_);
+      const auto final_line = ClassifyLine(LineAt(reply, next));
       line_start_ = next;
-      if (code != ResultCode::kNone) {
+      if (final_line) {
         line_end = next;
-        return code;
+        return final_line;
       }
     }
     if (tail_too && line_start_ < reply.size()) {
-      const ResultCode code = ClassifyLine(reply.substr(line_start_), expected_);
-      if (code != ResultCode::kNone) {
+      const auto final_line = ClassifyLine(reply.substr(line_start_));
+      if (final_line) {
         line_end = reply.size();
         line_start_ = reply.size();
-        return code;
+        return final_line;
       }
     }
-    return ResultCode::kNone;
+    return std::nullopt;
   }
 
  private:
@@ -46,11 +41,31 @@ class ResultScanner {
     return reply.substr(line_start_, end - line_start_);
   }
 
-  TextView expected_;
   std::size_t line_start_ = 0;
 };
 
 }  // namespace
+
+TextView Reply::WholeLines() const {
+  const TextView all = text;
+  if (final_line_end != Text::npos) return all.substr(0, final_line_end);
+  const std::size_t end = all.find_last_of(u"\r\n");
+  return end == TextView::npos ? TextView{} : all.substr(0, end + 1);
+}
+
+TextView StatusText(FinalResult result) {
+  switch (result) {
+    case FinalResult::kOk:
+      return u"OK";
+    case FinalResult::kError:
+    case FinalResult::kCmsError:
+    case FinalResult::kCmeError:
+      return u"Error";
+    case FinalResult::kNoAnswer:
+      break;
+  }
+  return u"No answer";
+}
 
 bool WriteBytes(SerialPort& port, TextView text) {
   bool all_written = true;
@@ -67,23 +82,13 @@ Text ReadBytes(SerialPort& port) {
   return DecodeCp1251(port.Read(kReadUnit));
 }
 
-AtExchange::AtExchange(const std::unique_ptr<SerialPort>& port, Clock& clock, Text& status_text)
-    : port_(port), clock_(clock), status_text_(status_text) {}
+AtExchange::AtExchange(const std::unique_ptr<SerialPort>& port, Clock& clock)
+    : port_(port), clock_(clock) {}
 
 Text AtExchange::ReadWatched() {
   Text received = port_ ? ReadBytes(*port_) : Text{};
   if (observer_ && !received.empty()) observer_->Received(received);
   return received;
-}
-
-void AtExchange::ReadPort() {
-  Text received = ReadWatched();
-  clock_.YieldToHost();
-  receive_buffer_ += received;
-}
-
-Text AtExchange::TakeReceived() {
-  return std::exchange(receive_buffer_, Text{});
 }
 
 void AtExchange::PauseForInput() {
@@ -102,7 +107,7 @@ void AtExchange::PauseForInput() {
 void AtExchange::SettleBeforeWriting() {
   if (!unanswered_ || !port_) return;
   unanswered_ = false;
-  ResultScanner scanner(u"OK");
+  ResultScanner scanner;
   Text late;
   std::size_t line_end = 0;
   int quiet_polls = 0;
@@ -115,66 +120,53 @@ void AtExchange::SettleBeforeWriting() {
       continue;
     }
     late += received;
-    if (scanner.Scan(late, false, line_end) != ResultCode::kNone) return;
+    if (scanner.Scan(late, false, line_end)) return;
   }
 }
 
-Text AtExchange::SendCommand(TextView command, TextView expected, int count) {
-  ExchangeOutcome outcome;
-  return SendCommand(command, expected, count, kShortReply, outcome);
+void AtExchange::WriteCommand(TextView command) {
+  if (!port_) return;
+  port_->DiscardInput();
+  port_->TakeInputLost();
+  // A failed write is not reported: the modem then stays silent and the polls end without an
+  // answer.
+  const Text line = Text(command) + u'\r';
+  if (observer_) observer_->CommandWritten(line);
+  WriteBytes(*port_, line);
 }
 
-Text AtExchange::SendCommand(TextView command, TextView expected, int count,
-                             const ReplyBounds& bounds, ExchangeOutcome& outcome) {
-  if (expected.empty()) return {};
-  status_text_.clear();
-  outcome = {};
-  Text reply;
+Reply AtExchange::Exchange(TextView command, int polls, const ReplyBounds& bounds) {
+  Reply reply;
   SettleBeforeWriting();
-  receive_buffer_.clear();
-  if (port_) {
-    port_->DiscardInput();
-    port_->TakeInputLost();
-    // A failed write is not reported: the modem then stays silent and the polls end in
-    // "No answer".
-    const Text line = Text(command) + u'\r';
-    if (observer_) observer_->CommandWritten(line);
-    WriteBytes(*port_, line);
-  }
+  WriteCommand(command);
 
-  ResultScanner scanner(expected);
+  ResultScanner scanner;
   const Clock::TimePoint started = clock_.Now();
   int empty_polls = 0;
-  ResultCode result = ResultCode::kNone;
-  while (empty_polls < count) {
-    const std::size_t before = reply.size();
-    ReadPort();
-    reply += TakeReceived();
-    if (port_ && port_->TakeInputLost()) outcome.input_lost = true;
-    const bool silent = reply.size() == before;
+  std::optional<FinalLine> final_line;
+  while (empty_polls < polls) {
+    const Text received = ReadWatched();
+    clock_.YieldToHost();
+    reply.text += received;
+    if (port_ && port_->TakeInputLost()) reply.input_lost = true;
+    const bool silent = received.empty();
     // A final result without its line end counts once the modem has fallen silent after it.
-    result = scanner.Scan(reply, silent, outcome.final_line_end);
-    if (result != ResultCode::kNone) break;
+    final_line = scanner.Scan(reply.text, silent, reply.final_line_end);
+    if (final_line) break;
     if (silent) {
       ++empty_polls;
       PauseForInput();
       continue;
     }
-    if (reply.size() >= bounds.max_chars || clock_.Now() - started >= bounds.max_time) break;
+    if (reply.text.size() >= bounds.max_chars || clock_.Now() - started >= bounds.max_time) break;
   }
-  switch (result) {
-    case ResultCode::kExpected:
-      status_text_ = u"OK";
-      break;
-    case ResultCode::kError:
-      status_text_ = u"Error";
-      break;
-    case ResultCode::kNone:
-      status_text_ = u"No answer";
-      unanswered_ = true;
-      break;
+  if (final_line) {
+    reply.result = final_line->result;
+    reply.error = final_line->error;
+  } else {
+    unanswered_ = true;
   }
-  if (observer_) observer_->StatusReached(status_text_);
+  if (observer_) observer_->StatusReached(StatusText(reply.result));
   return reply;
 }
 

@@ -24,14 +24,6 @@ bool LeadingNumberBelowTen(TextView text) {
 
 }  // namespace
 
-bool IsPlainDecimal(TextView text) {
-  if (text.empty()) return false;
-  for (char16_t ch : text) {
-    if (ch < u'0' || ch > u'9') return false;
-  }
-  return true;
-}
-
 Text WindowsPortName(TextView port_number) {
   if (LeadingNumberBelowTen(port_number)) return u"COM" + Text(port_number) + u":";
   return u"\\\\.\\COM" + Text(port_number);

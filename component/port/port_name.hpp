@@ -9,9 +9,6 @@
 
 namespace quorlin {
 
-// Digits 0-9 only, at least one. Only such a text may name a device by number.
-bool IsPlainDecimal(TextView text);
-
 // The Windows name shown for a port number, built from the text as given: "COM" + text + ":"
 // when the number the text starts with is below 10, otherwise "\\.\COM" + text (the only form
 // that reaches COM10 and above). "3" -> "COM3:", "12" -> "\\.\COM12", "abc" -> "COMabc:".

@@ -7,16 +7,31 @@ bool IsLineEnd(char16_t c) {
   return c == u'\r' || c == u'\n';
 }
 
+// <err> of "+CMS ERROR: <err>": a number of at most five digits, or nothing (some modems give
+// a word, or no value at all).
+std::optional<unsigned> ErrorNumber(TextView value) {
+  value = TrimSpaces(value);
+  if (value.empty() || value.size() > 5 || !IsPlainDecimal(value)) return std::nullopt;
+  unsigned number = 0;
+  for (char16_t c : value) number = number * 10 + static_cast<unsigned>(c - u'0');
+  return number;
+}
+
 }  // namespace
 
-ResultCode ClassifyLine(TextView line, TextView expected) {
+std::optional<FinalLine> ClassifyLine(TextView line) {
+  constexpr TextView kCms = u"+CMS ERROR:";
+  constexpr TextView kCme = u"+CME ERROR:";
   const TextView trimmed = TrimSpaces(line);
-  if (!expected.empty() && trimmed == expected) return ResultCode::kExpected;
-  if (trimmed == u"ERROR" || trimmed.starts_with(u"+CMS ERROR:") ||
-      trimmed.starts_with(u"+CME ERROR:")) {
-    return ResultCode::kError;
+  if (trimmed == u"OK") return FinalLine{FinalResult::kOk, std::nullopt};
+  if (trimmed == u"ERROR") return FinalLine{FinalResult::kError, std::nullopt};
+  if (trimmed.starts_with(kCms)) {
+    return FinalLine{FinalResult::kCmsError, ErrorNumber(trimmed.substr(kCms.size()))};
   }
-  return ResultCode::kNone;
+  if (trimmed.starts_with(kCme)) {
+    return FinalLine{FinalResult::kCmeError, ErrorNumber(trimmed.substr(kCme.size()))};
+  }
+  return std::nullopt;
 }
 
 std::size_t NextLineStart(TextView text, std::size_t from) {

@@ -3,21 +3,32 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "text/text.hpp"
 
 namespace quorlin {
 
-enum class ResultCode {
-  kNone,      // an information line, an echo, an unsolicited line, part of a listing
-  kExpected,  // the whole line is the expected final result ("OK")
-  kError,     // "ERROR", "+CMS ERROR: <err>" or "+CME ERROR: <err>"
+// How an exchange ended: the modem's final result line (3GPP TS 27.007, TS 27.005), or none.
+enum class FinalResult {
+  kNoAnswer,  // no final result line came in time
+  kOk,        // "OK"
+  kError,     // "ERROR"
+  kCmsError,  // "+CMS ERROR: <err>", a message service failure
+  kCmeError,  // "+CME ERROR: <err>", an equipment failure
 };
 
-// What one whole line (without its line end) says. A final result is a whole line: "OK" inside a
-// phone-book name, a header or an unsolicited line is none.
-ResultCode ClassifyLine(TextView line, TextView expected);
+// A final result line: the result and, for +CMS ERROR and +CME ERROR, <err> when it is a number.
+struct FinalLine {
+  FinalResult result = FinalResult::kNoAnswer;
+  std::optional<unsigned> error;
+};
+
+// What one whole line (without its line end) says, or nothing for an information line, an
+// echo, an unsolicited line or a line of a listing. A final result is a whole line: "OK"
+// inside a phone-book name, a header or an unsolicited line is none.
+std::optional<FinalLine> ClassifyLine(TextView line);
 
 // The lines of `text`, each without its line end; the text after the last line end, if any,
 // comes last.

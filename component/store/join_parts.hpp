@@ -3,14 +3,18 @@
 // with other messages; the parts of one message share sender, reference and total.
 #pragma once
 
+#include <compare>
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "pdu/decode_pdu.hpp"
 
 namespace quorlin {
 
-struct JoinedMessage {
+// One line of what a listing shows: a message of one part, a whole concatenated message, or one
+// part of a concatenated message shown alone.
+struct ShownMessage {
   // Positions in the given list, in part order; one position for a message of one part, and
   // for each part of a group that cannot be joined.
   std::vector<std::size_t> parts;
@@ -22,12 +26,24 @@ struct JoinedMessage {
   Text text;  // the texts of all parts, in part order
 };
 
+// What the parts of one concatenated message share.
+struct PartsKey {
+  Text sender;
+  unsigned reference = 0;
+  bool reference16 = false;
+  unsigned total = 0;
+  auto operator<=>(const PartsKey&) const = default;
+};
+
+// The key of a part of a concatenated message; nothing for a message of one part.
+std::optional<PartsKey> KeyOfParts(const DecodedMessage& message);
+
 // Every message as one of its own, as the listing shows them without joining.
-std::vector<JoinedMessage> EachAlone(const std::vector<DecodedMessage>& messages);
+std::vector<ShownMessage> EachAlone(const std::vector<DecodedMessage>& messages);
 
 // The messages of one listing as whole messages, each where its first part stands. An incomplete
 // group stays as its parts; a duplicated part or a part numbered 0 or beyond the total is never
 // joined.
-std::vector<JoinedMessage> JoinParts(const std::vector<DecodedMessage>& messages);
+std::vector<ShownMessage> JoinParts(const std::vector<DecodedMessage>& messages);
 
 }  // namespace quorlin

@@ -107,6 +107,14 @@ bool Contains(TextView text, TextView part) {
   return text.find(part) != TextView::npos;
 }
 
+bool IsPlainDecimal(TextView text) {
+  if (text.empty()) return false;
+  for (char16_t ch : text) {
+    if (ch < u'0' || ch > u'9') return false;
+  }
+  return true;
+}
+
 TextView TrimSpaces(TextView text) {
   const auto first = text.find_first_not_of(u' ');
   if (first == TextView::npos) return {};

@@ -21,6 +21,9 @@ Text FromAscii(std::string_view ascii);
 
 bool Contains(TextView text, TextView part);
 
+// Digits 0-9 only, at least one: a port number, a speed, an index as the modem gives it.
+bool IsPlainDecimal(TextView text);
+
 // Leading and trailing space characters (U+0020 only) removed.
 TextView TrimSpaces(TextView text);
 

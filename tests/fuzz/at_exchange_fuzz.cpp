@@ -28,7 +28,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform.hpp"
+#include "port/platform.hpp"
 #include "port/port_name.hpp"
 #include "quorlin.hpp"
 #include "text/text.hpp"

@@ -1,4 +1,5 @@
-// Any listing parses; every reference names storage 1 or 2 and a plain decimal index.
+// Any reply parses; every message shown in full has an index, a PDU of hexadecimal digits and
+// spaces, and a whole decoded message.
 #include <cstddef>
 #include <cstdint>
 
@@ -6,17 +7,16 @@
 #include "text/text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const quorlin::Text listing =
+  const quorlin::Text reply =
       quorlin::FromAscii(std::string_view(reinterpret_cast<const char*>(data), size));
-  const auto parsed = quorlin::ParseListing(listing);
-  if (!parsed) return 0;
-  for (const quorlin::Text& ref : parsed->references) {
-    if (ref.empty()) continue;
-    if (ref.size() < 7 || (ref[0] != u'1' && ref[0] != u'2') || ref.substr(1, 5) != u"     ") {
-      __builtin_trap();
-    }
-    for (char16_t c : ref.substr(6)) {
-      if (c < u'0' || c > u'9') __builtin_trap();
+  for (const quorlin::StoredMessage& message : quorlin::ParseCmgl(quorlin::Memory::kSim, reply)) {
+    if (message.memory != quorlin::Memory::kSim || message.pdu.empty()) __builtin_trap();
+    if (!message.shown_in_full) continue;
+    if (!message.index || *message.index > 99999 || !message.message.whole) __builtin_trap();
+    for (char16_t c : message.pdu) {
+      const bool hex = (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') ||
+                       (c >= u'a' && c <= u'f') || c == u' ';
+      if (!hex) __builtin_trap();
     }
   }
   return 0;

@@ -14,57 +14,45 @@ using testing::ScriptedModem;
 
 class AtExchangeTest : public ::testing::Test {
  protected:
-  Text Send(std::string_view command, TextView expected, int count) {
-    return exchange_.SendCommand(FromAscii(command), expected, count);
+  // The text of the reply; the whole reply stays in last_.
+  Text Send(std::string_view command, int polls, const ReplyBounds& bounds = kShortReply) {
+    last_ = exchange_.Exchange(FromAscii(command), polls, bounds);
+    return last_.text;
   }
+  Text Status() const { return Text(StatusText(last_.result)); }
 
   FakeClock clock_;
   ScriptedModem modem_{clock_};
   std::unique_ptr<SerialPort> port_ = modem_.Connect();
-  Text status_ = u"before";
-  AtExchange exchange_{port_, clock_, status_};
+  AtExchange exchange_{port_, clock_};
+  Reply last_;
 };
-
-TEST_F(AtExchangeTest, EmptyExpectedTextSendsNothingAndKeepsTheStatus) {
-  EXPECT_EQ(Send("AT", u"", 5), u"");
-  EXPECT_TRUE(modem_.writes.empty());
-  EXPECT_EQ(modem_.reads, 0);
-  EXPECT_EQ(status_, u"before");
-}
 
 TEST_F(AtExchangeTest, ImmediateOkEndsAfterOnePollWithoutPause) {
   modem_.Answer("AT", "AT\r\r\nOK\r\n");
-  EXPECT_EQ(Send("AT", u"OK", 5), u"AT\r\r\nOK\r\n");
-  EXPECT_EQ(status_, u"OK");
+  EXPECT_EQ(Send("AT", 5), u"AT\r\r\nOK\r\n");
+  EXPECT_EQ(Status(), u"OK");
   EXPECT_EQ(modem_.reads, 1);
   EXPECT_EQ(modem_.waits, 0);
   EXPECT_TRUE(clock_.sleeps.empty());
 }
 
-TEST_F(AtExchangeTest, StatusReadsEmptyWhileTheExchangeRuns) {
-  modem_.Answer("AT", "\r\nOK\r\n", milliseconds(700));
-  std::vector<Text> seen;
-  clock_.on_yield = [&] { seen.push_back(status_); };
-  Send("AT", u"OK", 5);
-  ASSERT_FALSE(seen.empty());
-  for (const Text& status : seen) EXPECT_EQ(status, u"");
-  EXPECT_EQ(status_, u"OK");
-}
-
 struct ReplyCase {
   const char* name;
   std::vector<Chunk> reply;
-  const char16_t* status;
+  FinalResult result;
+  std::optional<unsigned> error = std::nullopt;
 };
 
 class FinalStatus : public AtExchangeTest, public ::testing::WithParamInterface<ReplyCase> {};
 
-TEST_P(FinalStatus, ReplyDecidesTheStatusAndIsReturnedWhole) {
+TEST_P(FinalStatus, FirstFinalLineDecidesTheResultAndTheReplyIsReturnedWhole) {
   modem_.Answer("AT+CMGD=3", GetParam().reply);
   std::string sent;
   for (const Chunk& chunk : GetParam().reply) sent += chunk.bytes;
-  EXPECT_EQ(Send("AT+CMGD=3", u"OK", 10), FromAscii(sent));
-  EXPECT_EQ(status_, GetParam().status);
+  EXPECT_EQ(Send("AT+CMGD=3", 10), FromAscii(sent));
+  EXPECT_EQ(last_.result, GetParam().result);
+  EXPECT_EQ(last_.error, GetParam().error);
 }
 
 // 253 bytes and a line end: the first read of 256 bytes ends right after the next character.
@@ -73,35 +61,58 @@ const std::string kFiller = std::string(253, 'x') + "\r\n";
 INSTANTIATE_TEST_SUITE_P(
     Replies, FinalStatus,
     ::testing::Values(
-        ReplyCase{"ExtendedError", {{milliseconds(20), "\r\n+CMS ERROR: 321\r\n"}}, u"Error"},
-        ReplyCase{"EquipmentError", {{milliseconds(20), "\r\n+CME ERROR: 10\r\n"}}, u"Error"},
-        ReplyCase{"PlainError", {{milliseconds(20), "\r\nERROR\r\n"}}, u"Error"},
+        ReplyCase{"MessageServiceError",
+                  {{milliseconds(20), "\r\n+CMS ERROR: 321\r\n"}},
+                  FinalResult::kCmsError,
+                  321},
+        ReplyCase{"EquipmentError",
+                  {{milliseconds(20), "\r\n+CME ERROR: 10\r\n"}},
+                  FinalResult::kCmeError,
+                  10},
+        // Some modems give a word for <err>, or nothing at all.
+        ReplyCase{"ErrorInWords",
+                  {{milliseconds(20), "\r\n+CME ERROR: SIM busy\r\n"}},
+                  FinalResult::kCmeError},
+        ReplyCase{"ErrorWithoutValue",
+                  {{milliseconds(20), "\r\n+CMS ERROR:\r\n"}},
+                  FinalResult::kCmsError},
+        ReplyCase{"PlainError", {{milliseconds(20), "\r\nERROR\r\n"}}, FinalResult::kError},
         // The first final result line ends the exchange: a refusal is never read as "OK".
+        ReplyCase{"ErrorThenOkInOnePoll",
+                  {{milliseconds(20), "\r\nERROR\r\n\r\nOK\r\n"}},
+                  FinalResult::kError},
         ReplyCase{
-            "ErrorThenOkInOnePoll", {{milliseconds(20), "\r\nERROR\r\n\r\nOK\r\n"}}, u"Error"},
-        ReplyCase{"OkSplitOverTwoReads", {{milliseconds(20), kFiller + "OK\r\n"}}, u"OK"},
-        ReplyCase{"ErrorSplitOverTwoReads", {{milliseconds(20), kFiller + "ERROR\r\n"}}, u"Error"},
+            "OkSplitOverTwoReads", {{milliseconds(20), kFiller + "OK\r\n"}}, FinalResult::kOk},
+        ReplyCase{"ErrorSplitOverTwoReads",
+                  {{milliseconds(20), kFiller + "ERROR\r\n"}},
+                  FinalResult::kError},
         ReplyCase{
             "OkAfterAPause",
             {{milliseconds(20), "\r\n+CPMS: 1,20"}, {milliseconds(900), ",1,20\r\n\r\nOK\r\n"}},
-            u"OK"},
-        ReplyCase{"LinesEndedByCrAlone", {{milliseconds(20), "\r+CPMS: 1,20\r\rOK\r"}}, u"OK"},
-        ReplyCase{"LinesEndedByLfAlone", {{milliseconds(20), "\n+CPMS: 1,20\n\nOK\n"}}, u"OK"},
+            FinalResult::kOk},
+        ReplyCase{
+            "LinesEndedByCrAlone", {{milliseconds(20), "\r+CPMS: 1,20\r\rOK\r"}}, FinalResult::kOk},
+        ReplyCase{
+            "LinesEndedByLfAlone", {{milliseconds(20), "\n+CPMS: 1,20\n\nOK\n"}}, FinalResult::kOk},
         // The modem fell silent after it: the line is whole.
-        ReplyCase{"OkWithoutItsLineEnd", {{milliseconds(20), "\r\nOK"}}, u"OK"},
+        ReplyCase{"OkWithoutItsLineEnd", {{milliseconds(20), "\r\nOK"}}, FinalResult::kOk},
         // Only a whole line is a final result: not a phone-book name, not an unsolicited line.
-        ReplyCase{
-            "OkInsideAName", {{milliseconds(20), "+CMGL: 5,1,\"BOOK\",23\r\n"}}, u"No answer"},
-        ReplyCase{
-            "ErrorInsideAName", {{milliseconds(20), "+CMGL: 5,1,\"ERROR\",23\r\n"}}, u"No answer"},
-        ReplyCase{"OkStartsALine", {{milliseconds(20), "\r\nOK Taxi\r\nTOKEN\r\n"}}, u"No answer"},
-        ReplyCase{"LowerCaseOkIsNotOk", {{milliseconds(20), "\r\nok\r\n"}}, u"No answer"},
-        ReplyCase{"Silence", {}, u"No answer"}),
+        ReplyCase{"OkInsideAName",
+                  {{milliseconds(20), "+CMGL: 5,1,\"BOOK\",23\r\n"}},
+                  FinalResult::kNoAnswer},
+        ReplyCase{"ErrorInsideAName",
+                  {{milliseconds(20), "+CMGL: 5,1,\"ERROR\",23\r\n"}},
+                  FinalResult::kNoAnswer},
+        ReplyCase{"OkStartsALine",
+                  {{milliseconds(20), "\r\nOK Taxi\r\nTOKEN\r\n"}},
+                  FinalResult::kNoAnswer},
+        ReplyCase{"LowerCaseOkIsNotOk", {{milliseconds(20), "\r\nok\r\n"}}, FinalResult::kNoAnswer},
+        ReplyCase{"Silence", {}, FinalResult::kNoAnswer}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
 
 TEST_F(AtExchangeTest, SilentModemGivesUpAfterCountPollsEachFollowedByAPause) {
-  EXPECT_EQ(Send("AT", u"OK", 2), u"");
-  EXPECT_EQ(status_, u"No answer");
+  EXPECT_EQ(Send("AT", 2), u"");
+  EXPECT_EQ(Status(), u"No answer");
   EXPECT_EQ(modem_.reads, 2);
   EXPECT_EQ(modem_.waits, 2);
   // Each empty poll: a read that times out after 257 ms, then a full pause.
@@ -109,17 +120,17 @@ TEST_F(AtExchangeTest, SilentModemGivesUpAfterCountPollsEachFollowedByAPause) {
 }
 
 TEST_F(AtExchangeTest, ThirtyPollTimeOut) {
-  Send("AT+CMGL=4", u"OK", 30);
-  EXPECT_EQ(status_, u"No answer");
+  Send("AT+CMGL=4", 30);
+  EXPECT_EQ(Status(), u"No answer");
   EXPECT_EQ(modem_.reads, 30);
   EXPECT_EQ(clock_.Elapsed(), milliseconds(30 * 1257));
 }
 
 TEST_F(AtExchangeTest, CountBelowOneWritesButReadsNothing) {
-  EXPECT_EQ(Send("AT", u"OK", 0), u"");
-  EXPECT_EQ(status_, u"No answer");
+  EXPECT_EQ(Send("AT", 0), u"");
+  EXPECT_EQ(Status(), u"No answer");
   EXPECT_EQ(modem_.reads, 0);
-  EXPECT_EQ(Send("AT", u"OK", -1), u"");
+  EXPECT_EQ(Send("AT", -1), u"");
   EXPECT_EQ(modem_.commands, (std::vector<std::string>{"AT", "AT"}));
 }
 
@@ -138,13 +149,13 @@ TEST_P(EarlierOutput, NeverAnswersTheNextCommand) {
   const LateCase& c = GetParam();
   modem_.Answer("AT+CPMS=\"SM\"", "\r\n+CPMS: 1,20,1,20\r\n\r\nOK\r\n", c.late_by);
   if (*c.second_reply != '\0') modem_.Answer("AT+CPMS=\"ME\"", c.second_reply);
-  Send("AT+CPMS=\"SM\"", u"OK", 2);
-  EXPECT_EQ(status_, u"No answer");
+  Send("AT+CPMS=\"SM\"", 2);
+  EXPECT_EQ(Status(), u"No answer");
   // While the late reply is awaited the host gets no yield, so nothing of its own goes out first.
   int yields_before_writing = 0;
   clock_.on_yield = [&] { yields_before_writing += modem_.commands.size() == 1 ? 1 : 0; };
-  Send("AT+CPMS=\"ME\"", u"OK", 2);
-  EXPECT_EQ(status_, c.second_status);
+  Send("AT+CPMS=\"ME\"", 2);
+  EXPECT_EQ(Status(), c.second_status);
   EXPECT_EQ(yields_before_writing, 0);
 }
 
@@ -162,15 +173,15 @@ TEST_F(AtExchangeTest, InputWaitingBeforeTheCommandIsDiscarded) {
   modem_.Send(milliseconds(0), "\r\nOK\r\n");
   modem_.Answer("AT+CMGD=1", "\r\n+CMS ERROR: 321\r\n");
   clock_.Sleep(milliseconds(10));
-  Send("AT+CMGD=1", u"OK", 2);
-  EXPECT_EQ(status_, u"Error");
+  Send("AT+CMGD=1", 2);
+  EXPECT_EQ(Status(), u"Error");
   EXPECT_EQ(modem_.discarded, 6u);
 }
 
 TEST_F(AtExchangeTest, PauseEndsAsSoonAsInputArrives) {
   modem_.Answer("ATZ", "\r\nOK\r\n", milliseconds(300));
-  Send("ATZ", u"OK", 5);
-  EXPECT_EQ(status_, u"OK");
+  Send("ATZ", 5);
+  EXPECT_EQ(Status(), u"OK");
   EXPECT_EQ(modem_.reads, 2);
   // Heard at 300 ms; the read that took it ends after 200 ms of silence.
   EXPECT_EQ(clock_.Elapsed(), milliseconds(500));
@@ -188,11 +199,8 @@ TEST_F(AtExchangeTest, LongReplyArrivesAtLineSpeedWithoutPauses) {
   modem_.Answer("AT+CMGL=4", chunks);
 
   // A count of 2 would not even cover the polls: only polls without input count.
-  ExchangeOutcome outcome;
-  EXPECT_EQ(
-      exchange_.SendCommand(u"AT+CMGL=4", u"OK", 2, {1 << 20, std::chrono::minutes(1)}, outcome),
-      FromAscii(listing));
-  EXPECT_EQ(status_, u"OK");
+  EXPECT_EQ(Send("AT+CMGL=4", 2, {1 << 20, std::chrono::minutes(1)}), FromAscii(listing));
+  EXPECT_EQ(Status(), u"OK");
   EXPECT_EQ(modem_.waits, 0);
   EXPECT_GE(modem_.reads, static_cast<int>(listing.size() / 256));
   EXPECT_LE(clock_.Elapsed(), line_time + milliseconds(200));
@@ -201,21 +209,21 @@ TEST_F(AtExchangeTest, LongReplyArrivesAtLineSpeedWithoutPauses) {
 // A line that keeps sending without ever giving a final result (a GPS, a wrong port).
 TEST_F(AtExchangeTest, DeviceThatNeverStopsSendingIsCutOffBySize) {
   for (int i = 1; i < 200; ++i) modem_.Send(milliseconds(i), std::string(256, 'U'));
-  const Text reply = Send("ATZ", u"OK", 5);
-  EXPECT_EQ(status_, u"No answer");
+  const Text reply = Send("ATZ", 5);
+  EXPECT_EQ(Status(), u"No answer");
   EXPECT_GE(reply.size(), kShortReply.max_chars);
   EXPECT_LT(reply.size(), kShortReply.max_chars + 256);
 }
 
 TEST_F(AtExchangeTest, DeviceThatNeverStopsSendingIsCutOffByTime) {
   for (int i = 1; i < 4000; ++i) modem_.Send(milliseconds(i * 100), "$GPGGA,123519\r\n");
-  Send("ATZ", u"OK", 5);
-  EXPECT_EQ(status_, u"No answer");
+  Send("ATZ", 5);
+  EXPECT_EQ(Status(), u"No answer");
   EXPECT_GE(clock_.Elapsed(), kShortReply.max_time);
   EXPECT_LT(clock_.Elapsed(), kShortReply.max_time + milliseconds(300));
   // The next command gives the silent device a few seconds to answer, no more.
   const auto before = clock_.Elapsed();
-  Send("AT+CMGD=1", u"OK", 10);
+  Send("AT+CMGD=1", 10);
   EXPECT_LE(clock_.Elapsed() - before,
             AtExchange::kMaxSettle + kShortReply.max_time + milliseconds(600));
 }
@@ -224,16 +232,15 @@ TEST_F(AtExchangeTest, InputLostOnTheLineIsReported) {
   modem_.Answer("AT+CMGL=4",
                 ScriptedModem::AtLineRate(std::string(600, 'A') + "\r\nOK\r\n", 19200));
   modem_.lose_input_on_read = 2;
-  ExchangeOutcome outcome;
-  exchange_.SendCommand(u"AT+CMGL=4", u"OK", 30, kShortReply, outcome);
-  EXPECT_EQ(status_, u"OK");
-  EXPECT_TRUE(outcome.input_lost);
-  EXPECT_EQ(outcome.final_line_end, 606u);
+  Send("AT+CMGL=4", 30);
+  EXPECT_EQ(Status(), u"OK");
+  EXPECT_TRUE(last_.input_lost);
+  EXPECT_EQ(last_.final_line_end, 606u);
 }
 
 TEST_F(AtExchangeTest, ModemBytesAreWindows1251Characters) {
   modem_.Answer("AT", std::string("\xC0\xE1\xFF", 3) + std::string(1, '\0') + "\r\nOK\r\n");
-  EXPECT_EQ(Send("AT", u"OK", 2), Text(u"\u0410\u0431\u044F") + u'\0' + u"\r\nOK\r\n");
+  EXPECT_EQ(Send("AT", 2), Text(u"\u0410\u0431\u044F") + u'\0' + u"\r\nOK\r\n");
 }
 
 // A host that closes the port from its message loop: the polls that follow must touch no
@@ -245,14 +252,14 @@ TEST_F(AtExchangeTest, ClosingThePortFromAYieldStopsAllReads) {
     if (port_) reads_when_closed = modem_.reads;
     port_.reset();
   };
-  EXPECT_EQ(Send("AT+CMGL=4", u"OK", 3), u"+CMGL: 1,1,,23\r\n");
-  EXPECT_EQ(status_, u"No answer");
+  EXPECT_EQ(Send("AT+CMGL=4", 3), u"+CMGL: 1,1,,23\r\n");
+  EXPECT_EQ(Status(), u"No answer");
   EXPECT_EQ(modem_.reads, reads_when_closed);
   EXPECT_EQ(modem_.open_ports, 0);
   // Without a port the pauses are plain sleeps.
   EXPECT_EQ(clock_.sleeps, std::vector<milliseconds>(3, milliseconds(1000)));
 
-  EXPECT_EQ(Send("AT", u"OK", 2), u"");
+  EXPECT_EQ(Send("AT", 2), u"");
   EXPECT_EQ(modem_.commands, std::vector<std::string>{"AT+CMGL=4"});
 }
 
@@ -262,8 +269,8 @@ TEST_F(AtExchangeTest, PortReopenedFromAYieldIsUsedForTheRemainingPolls) {
   clock_.on_yield = [&] {
     if (other.open_ports == 0) port_ = other.Connect();
   };
-  Send("AT", u"OK", 3);
-  EXPECT_EQ(status_, u"OK");
+  Send("AT", 3);
+  EXPECT_EQ(Status(), u"OK");
   EXPECT_EQ(modem_.open_ports, 0);
   port_.reset();  // it counts itself in `other`, which ends with this body
 }
@@ -276,7 +283,7 @@ struct WriteCase {
 class WritePieces : public AtExchangeTest, public ::testing::WithParamInterface<WriteCase> {};
 
 TEST_P(WritePieces, LongCommandsGoOutIn255BytePieces) {
-  Send(std::string(GetParam().command_chars, 'A'), u"OK", 1);
+  Send(std::string(GetParam().command_chars, 'A'), 1);
   EXPECT_EQ(modem_.writes, GetParam().writes);
 }
 

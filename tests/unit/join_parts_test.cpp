@@ -35,7 +35,7 @@ TEST_P(JoinPartsTest, GroupsOnlyCompleteMessages) {
   const auto joined = JoinParts(c.listing);
   std::vector<std::vector<std::size_t>> parts;
   std::vector<bool> complete;
-  for (const JoinedMessage& message : joined) {
+  for (const ShownMessage& message : joined) {
     parts.push_back(message.parts);
     complete.push_back(message.complete);
   }

@@ -29,7 +29,7 @@ class QuorlinTest : public ::testing::Test {
 TEST_F(QuorlinTest, NewObjectShowsEmptyTexts) {
   EXPECT_EQ(quorlin_.Error(), u"");
   EXPECT_EQ(quorlin_.Sms(), u"");
-  EXPECT_FALSE(quorlin_.ListedMessages().has_value());
+  EXPECT_TRUE(quorlin_.Store().Records().empty());
 }
 
 TEST_F(QuorlinTest, SmsKeepsAnyTextAndLeavesTheStatusAlone) {

@@ -41,9 +41,15 @@ std::string ListReply(const std::string& entries) {
   return (entries.empty() ? "" : "\r\n" + entries) + kOk;
 }
 
-Text Reference(int storage, std::string_view index) {
-  return FromAscii(std::to_string(storage) + "     " + std::string(index));
-}
+// Where a message is stored.
+struct Place {
+  Memory memory;
+  std::uint32_t index;
+  bool operator==(const Place&) const = default;
+};
+
+constexpr Memory kMe = Memory::kPhone;
+constexpr Memory kSm = Memory::kSim;
 
 Text Shown(std::initializer_list<const char*> pdus) {
   Text text;
@@ -95,12 +101,22 @@ class StoreTest : public ::testing::Test {
     return listed_again;
   }
 
-  std::vector<Text> ListedReferences() const {
-    std::vector<Text> listed;
-    for (const Text& slot : quorlin_.ListedMessages().value()) {
-      if (!slot.empty()) listed.push_back(slot);
+  // The messages of the last listing that are listed for deletion and not yet deleted.
+  std::vector<Place> Listed() const {
+    std::vector<Place> listed;
+    for (const StoredMessage& message : quorlin_.Store().Records()) {
+      if (message.listed && !message.deleted) listed.push_back({message.memory, *message.index});
     }
     return listed;
+  }
+
+  // Where every message of the last listing is stored, listed or not.
+  std::vector<Place> Records() const {
+    std::vector<Place> records;
+    for (const StoredMessage& message : quorlin_.Store().Records()) {
+      records.push_back({message.memory, message.index.value_or(0)});
+    }
+    return records;
   }
 
   FakeClock clock_;
@@ -119,7 +135,7 @@ TEST_F(StoreTest, ClosedPortSendsNothing) {
   }
   EXPECT_TRUE(modem_.writes.empty());
   EXPECT_EQ(quorlin_.Sms(), u"from before");
-  EXPECT_FALSE(quorlin_.ListedMessages().has_value());
+  EXPECT_TRUE(quorlin_.Store().Records().empty());
 }
 
 TEST_F(StoreTest, ResetPhoneSendsAtzEvenAfterAnErrorAndReportsOnlyAtz) {
@@ -144,19 +160,14 @@ TEST_F(StoreTest, BothStoragesEmpty) {
   EXPECT_EQ(modem_.commands, (Commands{kSelectMe, "AT+CMGL=4", kSelectSm, "AT+CMGL=4"}));
   EXPECT_EQ(quorlin_.Error(), u"OK");
   EXPECT_EQ(quorlin_.Sms(), u"Empty");
-  EXPECT_EQ(quorlin_.ListingText(), u"Storage: 1\r\n\r\nOK\r\n\r\nStorage: 2\r\n\r\nOK\r\n");
-  ASSERT_TRUE(quorlin_.ListedMessages().has_value());
-  EXPECT_TRUE(ListedReferences().empty());
+  EXPECT_TRUE(Records().empty());
 }
 
 TEST_F(StoreTest, OneMessageInEachStorageInStorageOrder) {
   Stored(Entry(2, kHello), Entry(12, kPrivet));
   quorlin_.ReadAllMsg();
-  EXPECT_EQ(quorlin_.ListingText(),
-            FromAscii("Storage: 1\r\n" + ListReply(Entry(2, kHello)) + "\r\nStorage: 2\r\n" +
-                      ListReply(Entry(12, kPrivet))));
   EXPECT_EQ(quorlin_.Sms(), Shown({kHello, kPrivet}));
-  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "2"), Reference(2, "12")}));
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 2}, {kSm, 12}}));
   EXPECT_EQ(quorlin_.Error(), u"OK");
 }
 
@@ -165,37 +176,30 @@ struct SelectionCase {
   const char* name;
   std::string phone_selection;  // empty: no answer at all
   std::string sim_selection;
-  std::string listing;  // with PDU lines named P (phone) and S (SIM)
+  std::vector<Place> records;  // the first listing answers 1, the second 7
   const char16_t* status;
 };
 
 class Selection : public StoreTest, public ::testing::WithParamInterface<SelectionCase> {};
 
-TEST_P(Selection, UnselectableStorageIsLeftOutMarkerAndAll) {
+TEST_P(Selection, UnselectableMemoryIsLeftOut) {
   const SelectionCase& c = GetParam();
   if (!c.phone_selection.empty()) modem_.Answer(kSelectMe, c.phone_selection);
   if (!c.sim_selection.empty()) modem_.Answer(kSelectSm, c.sim_selection);
   modem_.Answer("AT+CMGL=4", ListReply(Entry(1, kHello)));
   modem_.Answer("AT+CMGL=4", ListReply(Entry(7, kPrivet)));
   quorlin_.ReadAllMsg();
-  std::string expected_listing = c.listing;
-  for (auto [name, pdu] : {std::pair{"<P>", kHello}, std::pair{"<S>", kPrivet}}) {
-    const auto at = expected_listing.find(name);
-    if (at != std::string::npos) expected_listing.replace(at, 3, pdu);
-  }
-  EXPECT_EQ(quorlin_.ListingText(), FromAscii(expected_listing));
+  EXPECT_EQ(Records(), c.records);
+  EXPECT_EQ(Listed(), c.records);
   EXPECT_EQ(quorlin_.Error(), c.status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Storages, Selection,
-    ::testing::Values(SelectionCase{"SimRefused", kSelected, "\r\n+CMS ERROR: 310\r\n",
-                                    "Storage: 1\r\n\r\n+CMGL: 1,1,,24\r\n<P>\r\n\r\nOK\r\n",
-                                    u"Error"},
-                      SelectionCase{"PhoneSilent", "", kSelected,
-                                    "\r\nStorage: 2\r\n\r\n+CMGL: 1,1,,24\r\n<P>\r\n\r\nOK\r\n",
-                                    u"OK"},
-                      SelectionCase{"NeitherSelectable", "\r\nERROR\r\n", "", "", u"No answer"}),
+    ::testing::Values(
+        SelectionCase{"SimRefused", kSelected, "\r\n+CMS ERROR: 310\r\n", {{kMe, 1}}, u"Error"},
+        SelectionCase{"PhoneSilent", "", kSelected, {{kSm, 1}}, u"OK"},
+        SelectionCase{"NeitherSelectable", "\r\nERROR\r\n", "", {}, u"No answer"}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
 
 // The phone may have given the old indexes to new messages since: nothing old stays listed.
@@ -207,7 +211,7 @@ TEST_F(StoreTest, ReadingAnewThatListsNothingForgetsTheEarlierReferences) {
   EXPECT_EQ(modem_.commands, (Commands{kSelectMe, kSelectSm}));
   EXPECT_EQ(quorlin_.Sms(), u"Empty");
   EXPECT_EQ(quorlin_.Error(), u"Error");
-  EXPECT_TRUE(ListedReferences().empty());
+  EXPECT_TRUE(Records().empty());
   quorlin_.DeleteMsg();
   EXPECT_EQ(quorlin_.Error(), u"Empty");
 }
@@ -217,7 +221,6 @@ TEST_F(StoreTest, ReadingAnewThatListsNothingForgetsTheEarlierReferences) {
 struct PartialCase {
   const char* name;
   std::string tail;  // what arrives after one whole message, before the modem falls silent
-  std::string kept;  // the part of it that is joined into the listing
 };
 
 class PartialListing : public StoreTest, public ::testing::WithParamInterface<PartialCase> {};
@@ -228,22 +231,20 @@ TEST_P(PartialListing, MessageCutShortIsNeitherShownNorListed) {
   const std::string whole = "\r\n" + Entry(3, kHello);
   modem_.Answer("AT+CMGL=4", whole + GetParam().tail);
   quorlin_.ReadAllMsg();
-  EXPECT_EQ(quorlin_.ListingText(), FromAscii("Storage: 1\r\n" + whole + GetParam().kept));
   EXPECT_EQ(quorlin_.Sms(), Shown({kHello}));
-  EXPECT_EQ(ListedReferences(), std::vector<Text>{Reference(1, "3")});
+  EXPECT_EQ(Records(), (std::vector<Place>{{kMe, 3}}));
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 3}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     HangUps, PartialListing,
     ::testing::Values(
-        PartialCase{"InsidePduLine", "+CMGL: 4,1,,23\r\n0791214365870", "+CMGL: 4,1,,23\r\n"},
-        PartialCase{"PduLineWithoutItsCrLf", "+CMGL: 4,1,,23\r\n" + std::string(kPrivet),
-                    "+CMGL: 4,1,,23\r\n"},
-        PartialCase{"RightAfterHeader", "+CMGL: 4,1,,23\r\n", "+CMGL: 4,1,,23\r\n"},
-        PartialCase{"InsideHeader", "+CMGL: 4,1", ""},
+        PartialCase{"InsidePduLine", "+CMGL: 4,1,,23\r\n0791214365870"},
+        PartialCase{"PduLineWithoutItsCrLf", "+CMGL: 4,1,,23\r\n" + std::string(kPrivet)},
+        PartialCase{"RightAfterHeader", "+CMGL: 4,1,,23\r\n"},
+        PartialCase{"InsideHeader", "+CMGL: 4,1"},
         // Found by at_exchange_fuzz: bytes behind the final result, read in the same piece.
-        PartialCase{"PduLineAfterTheOk", "\r\nOK\r\n+CMGL: 4,1,,23\r\n0791214365870",
-                    "\r\nOK\r\n"}),
+        PartialCase{"PduLineAfterTheOk", "\r\nOK\r\n+CMGL: 4,1,,23\r\n0791214365870"}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
 
 TEST_F(StoreTest, ListingOfOneHundredLongMessagesArrivesWholeAtLineSpeed) {
@@ -260,11 +261,40 @@ TEST_F(StoreTest, ListingOfOneHundredLongMessagesArrivesWholeAtLineSpeed) {
 
   const auto started = clock_.Elapsed();
   quorlin_.ReadAllMsg();
-  EXPECT_EQ(ListedReferences().size(), 100u);
-  EXPECT_EQ(ListedReferences().back(), Reference(1, "100"));
-  EXPECT_EQ(quorlin_.ListingText().size(), std::string("Storage: 1\r\n").size() + listing.size());
+  EXPECT_EQ(Listed().size(), 100u);
+  EXPECT_EQ(Listed().back(), (Place{kMe, 100}));
   // Three exchanges, each ending with the 200 ms of silence that close a read.
   EXPECT_LE(clock_.Elapsed() - started, line_time + milliseconds(3 * 250));
+}
+
+TEST_F(StoreTest, KeepsTheFirstHundredMessagesOfBothMemories) {
+  std::string phone;
+  for (int index = 1; index <= 60; ++index) phone += Entry(index, kHello);
+  std::string sim;
+  for (int index = 1; index <= 41; ++index) sim += Entry(index, kPrivet);
+  Stored(phone, sim);
+  quorlin_.ReadAllMsg();
+  ASSERT_EQ(Listed().size(), 100u);
+  EXPECT_EQ(Listed().back(), (Place{kSm, 40}));
+  Text expected;
+  for (int i = 0; i < 60; ++i) expected += Shown({kHello});
+  for (int i = 0; i < 40; ++i) expected += Shown({kPrivet});
+  EXPECT_EQ(quorlin_.Sms(), expected);
+}
+
+// A host that reads the status from a yield sees an exchange under way as an empty status.
+TEST_F(StoreTest, StatusReadsEmptyDuringEveryExchange) {
+  Stored(Entry(1, kHello), "");
+  modem_.Answer("AT+CMGF=0", kOk, milliseconds(700));
+  modem_.Answer("ATZ", kOk, milliseconds(700));
+  for (void (Quorlin::*operation)() : {&Quorlin::ResetPhone, &Quorlin::ReadAllMsg}) {
+    std::vector<Text> seen;
+    clock_.on_yield = [&] { seen.push_back(quorlin_.Error()); };
+    (quorlin_.*operation)();
+    ASSERT_FALSE(seen.empty());
+    for (const Text& status : seen) EXPECT_EQ(status, u"");
+    EXPECT_EQ(quorlin_.Error(), u"OK");
+  }
 }
 
 // Another device may stand behind a port that was closed or opened since the listing.
@@ -275,7 +305,7 @@ TEST_F(StoreTest, ListingOfAnEarlierPortIsNotDeletedOnTheNextOne) {
   quorlin_.DeleteMsg();
   EXPECT_TRUE(modem_.commands.empty());
   EXPECT_EQ(quorlin_.Error(), u"2 5:Error ");
-  EXPECT_EQ(ListedReferences().size(), 3u);
+  EXPECT_EQ(Listed().size(), 3u);
 }
 
 TEST_F(StoreTest, DeleteBeforeAnyListingReportsEmpty) {
@@ -296,7 +326,7 @@ TEST_F(StoreTest, DeleteAllSelectsEachStorageOnceAndReportsEveryMessage) {
   EXPECT_EQ(modem_.commands,
             (Commands{kSelectMe, "AT+CMGD=1", "AT+CMGD=2", kSelectSm, "AT+CMGD=5"}));
   EXPECT_EQ(quorlin_.Error(), u"1-1:OK 1-2:OK 2-5:OK ");
-  EXPECT_TRUE(ListedReferences().empty());
+  EXPECT_TRUE(Listed().empty());
   EXPECT_EQ(quorlin_.Sms(), shown);
   // A yield and a 500 ms pause before every delete, the first included; besides, one yield
   // after each of the five reads.
@@ -317,7 +347,7 @@ TEST_F(StoreTest, FailedDeleteReplacesTheReportAndIsTriedAgainNextTime) {
   modem_.Answer("AT+CMGD=5", kOk);
   quorlin_.DeleteMsg();
   EXPECT_EQ(quorlin_.Error(), u"1 2:Error 2-5:OK ");
-  EXPECT_EQ(ListedReferences(), std::vector<Text>{Reference(1, "2")});
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 2}}));
 
   modem_.commands.clear();
   quorlin_.DeleteMsg();
@@ -346,13 +376,13 @@ TEST_F(StoreTest, StorageThatCannotBeSelectedHasNothingDeleted) {
   quorlin_.DeleteMsg();
   EXPECT_EQ(modem_.commands, (Commands{kSelectMe, kSelectSm, "AT+CMGD=5"}));
   EXPECT_EQ(quorlin_.Error(), u"1 2:Error 2-5:OK ");
-  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "1"), Reference(1, "2")}));
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 1}, {kMe, 2}}));
 }
 
 TEST_F(StoreTest, IndexesOfFourAndMoreDigitsAreDeletedWhole) {
   Stored(Entry(1234, kHello), Entry(10007, kPrivet));
   quorlin_.ReadAllMsg();
-  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "1234"), Reference(2, "10007")}));
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 1234}, {kSm, 10007}}));
   modem_.commands.clear();
   modem_.Answer("AT+CMGD=1234", kOk);
   modem_.Answer("AT+CMGD=10007", kOk);
@@ -367,7 +397,7 @@ TEST_F(StoreTest, ListingAnewDuringADeleteKeepsTheNewReferences) {
   ListThree();
   modem_.Answer("AT+CMGL=4", ListReply(Entry(8, kHello)));
   EXPECT_TRUE(DeleteWhileTheHostListsAgain());
-  EXPECT_EQ(ListedReferences(), (std::vector<Text>{Reference(1, "8"), Reference(2, "8")}));
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 8}, {kSm, 8}}));
 }
 
 // The host lists anew from a yield and so leaves the SIM selected: before the next delete in the
@@ -449,7 +479,7 @@ TEST_F(StoreTest, JoinedPartsShowAsOneLineAndAnIncompleteMessageStays) {
   quorlin_.DeleteMsg();
   EXPECT_EQ(modem_.commands, (Commands{kSelectMe, "AT+CMGD=1", "AT+CMGD=3"}));
   EXPECT_EQ(quorlin_.Error(), u"1 2:Error 1-3:OK ");
-  EXPECT_EQ(ListedReferences(), std::vector<Text>{Reference(1, "2")});
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 2}}));
 
   quorlin_.SetJoinParts(false);
   Stored(Entry(1, kHelloPart2) + Entry(2, kWaitPart1) + Entry(3, kHelloPart1), "");

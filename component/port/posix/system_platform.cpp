@@ -1,7 +1,7 @@
 // The POSIX ports and clock. There is no message loop to yield to on this side.
 #include <thread>
 
-#include "platform.hpp"
+#include "port/platform.hpp"
 #include "port/posix/posix_serial_port.hpp"
 
 namespace quorlin {

@@ -1,4 +1,4 @@
-#include "platform.hpp"
+#include "port/platform.hpp"
 #include "port/win32/win32_platform.hpp"
 
 namespace quorlin {

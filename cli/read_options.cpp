@@ -1,0 +1,110 @@
+#include "read_options.hpp"
+
+#include <cstdio>
+
+#include "commands.hpp"
+
+namespace quorlin::cli {
+namespace {
+
+constexpr const char* kHelp =
+    "usage: quorlin read --device PATH [--speed N] [--reset] [--delete] [--join] [--json]\n"
+    "                    [--trace]\n"
+    "\n"
+    "Opens the serial port, lists every message stored in the phone memory (ME) and on the\n"
+    "SIM (SM), and prints them on standard output in UTF-8, one line per message: time stamp,\n"
+    "tab, sender, tab, text; or the line \"Empty\" when there is none. Each step reports its\n"
+    "status on standard error (\"open: OK\", \"read: OK\", ...), and a progress line shows the\n"
+    "bytes received while a long listing arrives.\n"
+    "\n"
+    "options:\n"
+    "  --device PATH  the modem's serial device: a path (/dev/ttyUSB0, a pseudo-terminal) or a\n"
+    "                 port number (n is COMn on Windows, /dev/ttyS<n-1> on Linux)\n"
+    "  --speed N      line speed in baud, 19200 when not given; always 8 data bits, no parity,\n"
+    "                 1 stop bit\n"
+    "  --reset        before reading, put the modem into PDU mode and reset it (AT+CMGF=0, ATZ);\n"
+    "                 for a modem left in text mode, which answers the listing with ERROR\n"
+    "  --delete       once every line is written out, delete the messages shown in full (and\n"
+    "                 only those) and report per message: \"1-3:OK \" deleted, \"1 3:Error \" not\n"
+    "                 deleted. Nothing is deleted when the output could not be written\n"
+    "  --join         show the parts of a concatenated message as one message once every part\n"
+    "                 was shown in full; with --delete such a message is deleted whole, and the\n"
+    "                 parts of one still incomplete stay on the modem (reported on standard\n"
+    "                 error), since the missing part may yet arrive\n"
+    "  --json         JSON Lines instead of text: one object a message with every field (see\n"
+    "                 the README), its storage and index; with --delete a last object tells\n"
+    "                 which were deleted\n"
+    "  --trace        print the AT dialogue on standard error as it happens: each command\n"
+    "                 written, each piece read (CR and LF shown as \\r and \\n) and each status,\n"
+    "                 with the milliseconds since the start\n"
+    "  --version      the version, as the DLL's version resource carries it\n"
+    "  --help, -h     this text\n"
+    "\n"
+    "Line breaks inside a text print as spaces, other control characters (but the tab) as\n"
+    "U+FFFD. The last line on standard error counts the messages: \"shown 28, listed for\n"
+    "deletion 26\". A message is listed only when it was shown in full from a memory that stayed\n"
+    "selected while it was listed.\n"
+    "\n"
+    "exit status: 0 when every step ended well, 1 when one did not (with --delete also when a\n"
+    "message was shown but not listed for deletion, so it stays on the modem, or when the output\n"
+    "could not be written), 2 for a usage error.\n";
+
+// A positive decimal number of at most seven digits.
+bool IsSpeed(std::string_view text) {
+  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != text.npos) {
+    return false;
+  }
+  return text.find_first_not_of('0') != text.npos;
+}
+
+ParsedReadOptions UsageError(const std::string& message) {
+  std::fputs(("quorlin read: " + message + "\n\n").c_str(), stderr);
+  std::fputs(kHelp, stderr);
+  return {std::nullopt, 2};
+}
+
+// Sets the flag an option without a value names; false when `arg` is none of them.
+bool SetFlag(std::string_view arg, ReadOptions& options) {
+  if (arg == "--delete") {
+    options.remove = true;
+  } else if (arg == "--reset") {
+    options.reset = true;
+  } else if (arg == "--trace") {
+    options.trace = true;
+  } else if (arg == "--join") {
+    options.join = true;
+  } else if (arg == "--json") {
+    options.json = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ParsedReadOptions ParseReadOptions(std::span<const std::string_view> args) {
+  ReadOptions options;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return {std::nullopt, 0};
+    }
+    if (arg == "--version") return {std::nullopt, PrintVersion()};
+    if (SetFlag(arg, options)) continue;
+    if (arg != "--device" && arg != "--speed") {
+      return UsageError("unknown option '" + std::string(arg) + "'");
+    }
+    if (i + 1 == args.size()) return UsageError(std::string(arg) + " needs a value");
+    (arg == "--device" ? options.device : options.speed) = std::string(args[++i]);
+  }
+  if (options.device.empty()) return UsageError("--device needs a device path or port number");
+  if (!IsSpeed(options.speed)) {
+    return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +
+                      options.speed + "'");
+  }
+  return {options, 0};
+}
+
+}  // namespace quorlin::cli

@@ -1,0 +1,30 @@
+// The options of quorlin read, from its arguments.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quorlin::cli {
+
+struct ReadOptions {
+  std::string device;
+  std::string speed = "19200";
+  bool remove = false;
+  bool reset = false;
+  bool trace = false;
+  bool join = false;
+  bool json = false;
+};
+
+// The options, or the exit code when the arguments are done with: 0 after --help or --version
+// (printed), 2 after a usage error (reported on standard error with the help text).
+struct ParsedReadOptions {
+  std::optional<ReadOptions> options;
+  int exit_code = 0;
+};
+
+ParsedReadOptions ParseReadOptions(std::span<const std::string_view> args);
+
+}  // namespace quorlin::cli

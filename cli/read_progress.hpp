@@ -1,0 +1,58 @@
+// What quorlin read shows on standard error while it works: the bytes of a long listing as they
+// arrive, and with --trace the AT dialogue.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+
+#include "port/at_exchange.hpp"
+#include "port/serial_port.hpp"
+
+namespace quorlin::cli {
+
+// The bytes received in one step, on one line of standard error that rewrites itself; only once
+// a reply is long enough for the wait to be noticed.
+class Progress {
+ public:
+  void Received(std::size_t bytes);
+  // Ends the progress line, if one is showing, before another line goes to standard error.
+  void NextStep();
+
+ private:
+  std::size_t received_ = 0;
+  bool line_open_ = false;
+};
+
+// The platform's ports, with every read counted for the progress line.
+class ReportingPorts final : public PortSystem {
+ public:
+  ReportingPorts(PortSystem& ports, Progress& progress) : ports_(ports), progress_(progress) {}
+  Text PortName(TextView port_number) const override { return ports_.PortName(port_number); }
+  std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
+  Text LastOpenFailure() const override { return ports_.LastOpenFailure(); }
+
+ private:
+  PortSystem& ports_;
+  Progress& progress_;
+};
+
+// The AT dialogue on standard error, for a user whose modem answers oddly.
+class Trace final : public ExchangeObserver {
+ public:
+  explicit Trace(Progress& progress) : progress_(progress) {}
+  void CommandWritten(TextView command_line) override { Line(">>", command_line); }
+  void Received(TextView text) override { Line("<<", text); }
+  void StatusReached(TextView status) override { Line("==", status); }
+
+ private:
+  void Line(const char* direction, TextView text);
+
+  Progress& progress_;
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+// One step's status on standard error: "read: OK".
+void Report(Progress& progress, const char* step, TextView status);
+
+}  // namespace quorlin::cli

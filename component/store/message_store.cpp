@@ -1,0 +1,191 @@
+#include "store/message_store.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace quorlin {
+namespace {
+
+// How often one delete selects its memory again when the host keeps changing it from a yield.
+constexpr int kMaxSelections = 3;
+
+// The largest listing a modem can send: 255 messages, each a header with a phone-book name and
+// the longest PDU (a 12-octet service-centre field and a 164-octet TPDU, in hexadecimal), with
+// room for unsolicited lines.
+constexpr std::size_t kLongestEntry = 128 + 2 * (12 + 164) + 4;
+constexpr std::size_t kMaxListingChars = 255 * kLongestEntry;
+
+}  // namespace
+
+ReplyBounds ListingBounds(TextView speed_text) {
+  unsigned long baud = 0;
+  for (char16_t c : TrimSpaces(speed_text)) {
+    if (c < u'0' || c > u'9' || baud > 10'000'000) break;
+    baud = baud * 10 + (c - u'0');
+  }
+  if (baud < 300) baud = 9600;  // a mode the port took in another spelling
+  const auto line_time = std::chrono::milliseconds(kMaxListingChars * 10'000 / baud);
+  const auto polls = kListingPolls * (std::chrono::milliseconds(257) + AtExchange::kMaxPause);
+  return {kMaxListingChars, line_time + polls};
+}
+
+MessageStore::MessageStore(const std::unique_ptr<SerialPort>& port, Clock& clock, Text& status_text)
+    : exchange_(port, clock), clock_(clock), status_text_(status_text) {}
+
+void MessageStore::PortChanged() {
+  ++port_changes_;
+  MemoryMayChange();
+  exchange_.ForgetUnanswered();
+}
+
+std::size_t MessageStore::ListedCount() const {
+  return static_cast<std::size_t>(std::count_if(records_.begin(), records_.end(),
+                                                [](const StoredMessage& m) { return m.listed; }));
+}
+
+Reply MessageStore::Exchange(TextView command, int polls, const ReplyBounds& bounds) {
+  status_text_.clear();
+  Reply reply = exchange_.Exchange(command, polls, bounds);
+  status_text_ = StatusText(reply.result);
+  return reply;
+}
+
+FinalResult MessageStore::Reset() {
+  MemoryMayChange();
+  // AT+CMGF=0: PDU mode (3GPP TS 27.005). Its outcome is not examined; ATZ follows regardless
+  // and its outcome is the one reported.
+  Exchange(u"AT+CMGF=0", kResetPolls);
+  // Some phones drop a command that follows a mode change too closely.
+  clock_.Sleep(std::chrono::milliseconds(500));
+  return Exchange(u"ATZ", kResetPolls).result;
+}
+
+MessageStore::Selection MessageStore::Select(Memory memory) {
+  // AT+CPMS=<mem1>: the memory that the following list and delete commands act on.
+  MemoryMayChange();
+  const unsigned ours = memory_changes_;
+  const Reply reply = Exchange(u"AT+CPMS=\"" + Text(AtName(memory)) + u"\"", kSelectPolls);
+  if (!reply.Ok()) return Selection::kRefused;
+  return memory_changes_ == ours ? Selection::kConfirmed : Selection::kOvertaken;
+}
+
+bool MessageStore::ListMemory(Memory memory, const ReplyBounds& bounds,
+                              std::vector<StoredMessage>& records) {
+  const Selection selection = Select(memory);
+  const unsigned selected_at = memory_changes_;
+  if (selection == Selection::kRefused) return false;
+  // AT+CMGL=4: every message of the memory, whatever its status. The outcome is not examined:
+  // whatever arrived in whole lines is parsed.
+  const Reply reply = Exchange(u"AT+CMGL=4", kListingPolls, bounds);
+  for (StoredMessage& message : ParseCmgl(memory, reply.WholeLines())) {
+    records.push_back(std::move(message));
+  }
+  return selection == Selection::kConfirmed && !reply.input_lost && memory_changes_ == selected_at;
+}
+
+void MessageStore::ReadAll(const ReplyBounds& listing_bounds, bool join) {
+  const unsigned started_on = port_changes_;
+  std::vector<StoredMessage> records;
+  std::vector<Memory> deletable;
+  for (Memory memory : kListedMemories) {
+    if (ListMemory(memory, listing_bounds, records)) deletable.push_back(memory);
+  }
+  // The host closed or swapped the port from a yield: the memories may come from two devices,
+  // and the next deletion would act on the last.
+  if (port_changes_ != started_on) deletable.clear();
+  if (records.size() > kMaxListed) records.resize(kMaxListed);
+  for (StoredMessage& message : records) {
+    message.listed = message.shown_in_full && std::find(deletable.begin(), deletable.end(),
+                                                        message.memory) != deletable.end();
+  }
+  records_ = std::move(records);
+  listed_on_ = port_changes_;
+  Show(join);
+}
+
+void MessageStore::Show(bool join) {
+  std::vector<DecodedMessage> messages;
+  for (const StoredMessage& record : records_) messages.push_back(record.message);
+  shown_ = join ? JoinParts(messages) : EachAlone(messages);
+  if (!join) return;
+  // Deleting part of a message would leave the rest without it: a message goes whole, when it
+  // is complete and every part of it may be deleted, or not at all.
+  for (const ShownMessage& shown : shown_) {
+    bool whole = shown.complete;
+    for (std::size_t part : shown.parts) whole = whole && records_[part].listed;
+    if (whole) continue;
+    for (std::size_t part : shown.parts) records_[part].kept = records_[part].listed;
+  }
+}
+
+std::vector<DeletionItem> MessageStore::DeleteListed() {
+  const unsigned started_on = port_changes_;
+  std::vector<DeletionItem> items;
+  OwnSelection own;
+  // The records are reached through the member on every turn: the host may list anew while the
+  // exchange yields to it.
+  for (std::size_t at = 0; at < records_.size(); ++at) {
+    const StoredMessage message = records_[at];
+    if (!message.listed || message.deleted) continue;
+    items.push_back(DeleteOne(message, started_on, own));
+    if (items.back().outcome == DeletionItem::Outcome::kDeleted && at < records_.size()) {
+      StoredMessage& still_listed = records_[at];
+      if (still_listed.listed && !still_listed.deleted && still_listed.memory == message.memory &&
+          still_listed.index == message.index) {
+        still_listed.deleted = true;
+      }
+    }
+    // The host closed or reopened the port from a yield: the rest stays listed, for a device
+    // that may not even be the one listed.
+    if (items.back().outcome == DeletionItem::Outcome::kPortGone) break;
+  }
+  return items;
+}
+
+DeletionItem MessageStore::DeleteOne(const StoredMessage& message, unsigned started_on,
+                                     OwnSelection& own) {
+  using Outcome = DeletionItem::Outcome;
+  const auto item = [&](Outcome outcome) {
+    return DeletionItem{message.memory, message.index.value_or(0), outcome};
+  };
+  // A part of a message still incomplete stays for a later run; so does a message listed before
+  // the port was last closed or opened: the device there may be another one, holding other
+  // messages under the same indexes.
+  if (message.kept) return item(Outcome::kKept);
+  if (listed_on_ != started_on) return item(Outcome::kOtherPort);
+  Hold hold = EnsureSelected(message.memory, started_on, own);
+  if (hold == Hold::kHolds) {
+    clock_.YieldToHost();
+    // A pause before every delete, the first included, lets a slow phone finish what came
+    // before.
+    clock_.Sleep(std::chrono::milliseconds(500));
+    // The host may have chosen another memory, reset the phone or closed the port meanwhile.
+    hold = EnsureSelected(message.memory, started_on, own);
+  }
+  if (hold == Hold::kPortGone) return item(Outcome::kPortGone);
+  if (hold == Hold::kRefused) return item(Outcome::kNotSelected);
+  const Reply reply =
+      Exchange(u"AT+CMGD=" + FromAscii(std::to_string(message.index.value_or(0))), kDeletePolls);
+  return item(reply.Ok() ? Outcome::kDeleted : Outcome::kRefused);
+}
+
+// AT+CMGD acts on whatever memory the modem has selected: without ours, it would delete a
+// message nobody was shown. So select again whenever anything may have changed the memory since
+// our selection, even during its own exchange; a memory the modem refuses is not asked for again.
+MessageStore::Hold MessageStore::EnsureSelected(Memory memory, unsigned started_on,
+                                                OwnSelection& own) {
+  for (int attempt = 0;; ++attempt) {
+    if (port_changes_ != started_on) return Hold::kPortGone;
+    if (own.memory == memory && own.at == memory_changes_) {
+      return own.confirmed ? Hold::kHolds : Hold::kRefused;
+    }
+    if (attempt == kMaxSelections) return Hold::kRefused;
+    own.memory = memory;
+    const Selection selection = Select(memory);
+    own.confirmed = selection == Selection::kConfirmed;
+    own.at = selection == Selection::kOvertaken ? std::nullopt
+                                                : std::optional<unsigned>(memory_changes_);
+  }
+}
+
+}  // namespace quorlin

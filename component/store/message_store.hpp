@@ -1,0 +1,130 @@
+// The messages stored in the modem, as far as this object has seen them: listing every memory,
+// resetting the modem, deleting what was listed. It alone sends the store's AT commands, and it
+// guards deletion: a message is deleted only under a memory selection of its own, on the port
+// it was listed on, when it was shown in full.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "port/at_exchange.hpp"
+#include "port/clock.hpp"
+#include "store/join_parts.hpp"
+#include "store/listing_parser.hpp"
+#include "store/memory.hpp"
+
+namespace quorlin {
+
+// At most this many messages of a listing are kept (both memories together); later ones are
+// neither shown nor deleted.
+inline constexpr std::size_t kMaxListed = 100;
+
+// How many polls without input each command waits before it ends without an answer.
+inline constexpr int kResetPolls = 5;
+inline constexpr int kSelectPolls = 2;
+inline constexpr int kListingPolls = 30;
+inline constexpr int kDeletePolls = 10;
+
+// What became of one listed message that DeleteListed came to.
+struct DeletionItem {
+  enum class Outcome {
+    kDeleted,
+    kKept,         // a part of a message still incomplete: it stays for a later run
+    kOtherPort,    // listed before the port was last closed or opened
+    kNotSelected,  // its memory could not be selected and kept selected
+    kRefused,      // the modem answered AT+CMGD with an error, or not at all
+    kPortGone,     // the port was closed or opened meanwhile: nothing after it was tried
+  };
+  Memory memory = Memory::kPhone;
+  std::uint32_t index = 0;
+  Outcome outcome = Outcome::kDeleted;
+};
+
+// A listing may be long, but a line that keeps sending without ever ending it (a chattering
+// device) must not hold the caller for ever: the time the largest listing needs at `speed_text`
+// (the port's speed as the host gave it), plus the polls of the count.
+ReplyBounds ListingBounds(TextView speed_text);
+
+class MessageStore {
+ public:
+  // `port` is the owner's port slot, read afresh on every access. `status_text` is the owner's
+  // status text: empty during each exchange, then that exchange's status ("OK", "Error",
+  // "No answer"), so a host that reads it from a yield sees where the operation stands.
+  MessageStore(const std::unique_ptr<SerialPort>& port, Clock& clock, Text& status_text);
+
+  // The port was opened or closed: another device may stand behind it now.
+  void PortChanged();
+
+  // AT+CMGF=0 (PDU mode), a pause, then ATZ; the outcome of ATZ. A reset may bring back the
+  // modem's default memory.
+  FinalResult Reset();
+
+  // Selects and lists each memory of kListedMemories; a memory that cannot be selected
+  // contributes nothing. A memory's messages are listed for deletion only when its own selection
+  // was confirmed, nothing (the host, from a yield) changed the memory until its listing ended,
+  // and no input was lost on the way. With `join`, the parts of a concatenated message show as
+  // one message, and the parts of one still incomplete are kept. The new listing replaces the
+  // old one, even when it lists nothing: the modem may have given the old indexes to new
+  // messages meanwhile.
+  void ReadAll(const ReplyBounds& listing_bounds, bool join);
+
+  // Deletes every message that is still Deletable, in listing order, each under a selection of
+  // its memory made right before; one item per listed message it came to. Nothing when nothing
+  // was listed.
+  std::vector<DeletionItem> DeleteListed();
+
+  // Sees every command, every read and every status of the AT dialogue (null: nobody).
+  void SetObserver(ExchangeObserver* observer) { exchange_.SetObserver(observer); }
+
+  // The messages of the last listing, in listing order.
+  const std::vector<StoredMessage>& Records() const { return records_; }
+  // What it showed, one entry a line: positions in Records(), joined when it was read so.
+  const std::vector<ShownMessage>& Shown() const { return shown_; }
+  std::size_t ShownCount() const { return records_.size(); }
+  // Messages listed for deletion (the kept parts of incomplete messages included).
+  std::size_t ListedCount() const;
+
+ private:
+  enum class Selection { kConfirmed, kOvertaken, kRefused };
+  enum class Hold { kHolds, kRefused, kPortGone };
+  // Our own last selection during one deletion: its memory, whether the modem confirmed it, and
+  // memory_changes_ right after it (nothing when the host overtook it).
+  struct OwnSelection {
+    std::optional<Memory> memory;
+    bool confirmed = false;
+    std::optional<unsigned> at;
+  };
+
+  // The one way the store talks to the modem: keeps the owner's status text in step.
+  Reply Exchange(TextView command, int polls, const ReplyBounds& bounds = kShortReply);
+  // AT+CPMS=<mem1>: confirmed when the modem said OK and nothing else changed the memory
+  // meanwhile (a host re-entering from a yield), overtaken when it said OK but something did.
+  Selection Select(Memory memory);
+  // One memory's listing, appended to `records`; true when it may be deleted from.
+  bool ListMemory(Memory memory, const ReplyBounds& bounds, std::vector<StoredMessage>& records);
+  void Show(bool join);
+  DeletionItem DeleteOne(const StoredMessage& message, unsigned started_on, OwnSelection& own);
+  // Makes sure `memory` is selected under our own confirmed selection, selecting it again when
+  // anything may have changed the memory since.
+  Hold EnsureSelected(Memory memory, unsigned started_on, OwnSelection& own);
+  // Counts a command or a port change that may leave another message memory selected.
+  void MemoryMayChange() { ++memory_changes_; }
+
+  AtExchange exchange_;
+  Clock& clock_;
+  Text& status_text_;
+  std::vector<StoredMessage> records_;
+  std::vector<ShownMessage> shown_;
+  // Counts what may change the modem's message memory (selections, resets, closing or opening the
+  // port), so that an operation notices one made by the host from a yield.
+  unsigned memory_changes_ = 0;
+  // Counts port changes: a deletion stops when the port it started on is gone.
+  unsigned port_changes_ = 0;
+  // port_changes_ when the records were listed: another device may stand behind the port once
+  // it was closed or opened since, so they are not deleted there.
+  unsigned listed_on_ = 0;
+};
+
+}  // namespace quorlin
