@@ -150,8 +150,6 @@ Coding AlphabetOf(std::uint8_t dcs) {
   }
 }
 
-// TP-UDL and TP-UD. With a user-data header (TP-UDHI) the header is stepped over by its own
-// length octet (TP-UDHL); in 7-bit the text then starts at the next septet boundary.
 // The concatenation element among the information elements of a user-data header.
 std::optional<Concatenation> FindConcatenation(Octets header) {
   for (std::size_t at = 0; at + 2 <= header.size();) {
@@ -167,6 +165,8 @@ std::optional<Concatenation> FindConcatenation(Octets header) {
   return std::nullopt;
 }
 
+// TP-UDL and TP-UD. With a user-data header (TP-UDHI) the header is stepped over by its own
+// length octet (TP-UDHL); in 7-bit the text then starts at the next septet boundary.
 Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header, DecodedMessage& message) {
   const std::size_t udl = reader.Read().value_or(0);
   const Coding alphabet = AlphabetOf(dcs);

@@ -34,6 +34,23 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
+// What the first byte of a UTF-8 sequence says: how many bytes follow, its bits of the code
+// point, and the least code point a sequence of this length may carry (shorter is overlong).
+struct LeadByte {
+  bool valid = true;
+  int extra = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+};
+
+LeadByte ReadLead(unsigned char lead) {
+  if (lead < 0x80) return {true, 0, lead, 0};
+  if ((lead & 0xE0) == 0xC0) return {true, 1, lead & 0x1Fu, 0x80};
+  if ((lead & 0xF0) == 0xE0) return {true, 2, lead & 0x0Fu, 0x800};
+  if ((lead & 0xF8) == 0xF0) return {true, 3, lead & 0x07u, 0x10000};
+  return {false, 0, 0, 0};
+}
+
 }  // namespace
 
 Text FromUtf8(std::string_view utf8) {
@@ -41,23 +58,13 @@ Text FromUtf8(std::string_view utf8) {
   out.reserve(utf8.size());
   std::size_t i = 0;
   while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3, cp = lead & 0x07, min = 0x10000;
-    } else {
+    const auto [valid, extra, first_bits, min] = ReadLead(static_cast<unsigned char>(utf8[i]));
+    if (!valid) {
       out.push_back(static_cast<char16_t>(kReplacement));
       ++i;
       continue;
     }
+    char32_t cp = first_bits;
     std::size_t j = i + 1;
     bool ok = true;
     for (int k = 0; k < extra; ++k, ++j) {

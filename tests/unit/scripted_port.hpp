@@ -113,24 +113,25 @@ class ScriptedModem {
 
   bool TakeInputLost() { return lose_input_on_read != 0 && std::exchange(lost_, false); }
 
+  // As the platform ports read: what has arrived, as soon as there is any; with nothing there,
+  // the first output that comes within 257 ms, or nothing after 257 ms.
   std::string Read(std::size_t max_bytes) {
     ++reads;
     if (reads == lose_input_on_read) lost_ = true;
-    const auto read_end = clock_.Now() + milliseconds(max_bytes + 1);
-    auto deadline = read_end;
+    const auto read_end = clock_.Now() + milliseconds(257);
+    if (pending_.empty() || pending_.front().at > read_end) {
+      clock_.AdvanceTo(read_end);
+      return {};
+    }
+    clock_.AdvanceTo(pending_.front().at);
     std::string received;
-    while (received.size() < max_bytes) {
-      if (pending_.empty() || pending_.front().at > deadline) {
-        clock_.AdvanceTo(deadline);
-        break;
-      }
+    while (received.size() < max_bytes && !pending_.empty() &&
+           pending_.front().at <= clock_.Now()) {
       Arrival& next = pending_.front();
-      clock_.AdvanceTo(next.at);
       const std::size_t taken = std::min(max_bytes - received.size(), next.bytes.size());
       received += next.bytes.substr(0, taken);
       next.bytes.erase(0, taken);
       if (next.bytes.empty()) pending_.pop_front();
-      deadline = std::min(read_end, clock_.Now() + milliseconds(200));
     }
     return received;
   }

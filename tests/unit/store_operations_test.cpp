@@ -263,8 +263,8 @@ TEST_F(StoreTest, ListingOfOneHundredLongMessagesArrivesWholeAtLineSpeed) {
   quorlin_.ReadAllMsg();
   EXPECT_EQ(Listed().size(), 100u);
   EXPECT_EQ(Listed().back(), (Place{kMe, 100}));
-  // Three exchanges, each ending with the 200 ms of silence that close a read.
-  EXPECT_LE(clock_.Elapsed() - started, line_time + milliseconds(3 * 250));
+  // Three exchanges, each ending with its final line.
+  EXPECT_LE(clock_.Elapsed() - started, line_time + milliseconds(3 * 50));
 }
 
 TEST_F(StoreTest, KeepsTheFirstHundredMessagesOfBothMemories) {
