@@ -16,9 +16,10 @@ class SerialPort {
  public:
   virtual ~SerialPort() = default;
 
-  // One read of at most `max_bytes`. Returns when that many bytes have arrived, when 200 ms pass
-  // between two bytes, or 257 ms after the read began, whichever comes first; with no input it
-  // returns empty after 257 ms. A failed read returns empty.
+  // One read of at most `max_bytes`. Returns as soon as input is there, with what has arrived
+  // (it does not wait for more to fill `max_bytes` or for the line to fall quiet); with no input
+  // it returns empty after 257 ms, so that counts of empty reads measure time. A failed read
+  // returns empty, possibly at once.
   virtual std::string Read(std::size_t max_bytes) = 0;
 
   // Writes the bytes; returns how many were written.

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "text/text.hpp"
 
@@ -65,6 +68,36 @@ class PosixSerialPort : public ::testing::Test {
           ::read(master_, buffer, std::min(sizeof buffer, size - received.size()));
       if (count <= 0) break;
       received.append(buffer, static_cast<std::size_t>(count));
+    }
+    return received;
+  }
+
+  // Bytes that reached the port's side of the line and that it has not read yet.
+  int Unread() {
+    int count = 0;
+    EXPECT_EQ(::ioctl(slave_, FIONREAD, &count), 0) << std::strerror(errno);
+    return count;
+  }
+
+  // Waits until the port's side holds `count` unread bytes (the pty passes on what the master
+  // wrote a moment later); false after five seconds.
+  bool AwaitUnread(int count) {
+    const auto deadline = steady_clock::now() + 5s;
+    while (Unread() != count) {
+      if (steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
+  }
+
+  // Reads until `size` bytes have come or a read comes back empty: a read returns what has
+  // arrived, which may be less than was sent.
+  static std::string ReadUpTo(SerialPort& port, std::size_t size) {
+    std::string received;
+    while (received.size() < size) {
+      const std::string piece = port.Read(size - received.size());
+      if (piece.empty()) break;
+      received += piece;
     }
     return received;
   }
@@ -139,7 +172,7 @@ TEST_F(PosixSerialPort, BytesPassUnchangedBothWays) {
     EXPECT_EQ(port->Write(bytes), bytes.size());
     EXPECT_EQ(ReadMaster(bytes.size()), bytes);
     WriteMaster(bytes);
-    EXPECT_EQ(port->Read(bytes.size()), bytes);
+    EXPECT_EQ(ReadUpTo(*port, bytes.size()), bytes);
   }
 }
 
@@ -151,7 +184,73 @@ TEST_F(PosixSerialPort, DiscardInputDropsWhatArrivedBefore) {
   port->DiscardInput();
   EXPECT_FALSE(port->WaitForInput(0ms));
   WriteMaster("\r\nOK\r\n");
-  EXPECT_EQ(port->Read(6), "\r\nOK\r\n");
+  EXPECT_EQ(ReadUpTo(*port, 6), "\r\nOK\r\n");
+}
+
+TEST_F(PosixSerialPort, ReadTakesWhatIsWaitingUpToItsSize) {
+  struct Case {
+    const char* name;
+    std::string waiting;
+    std::size_t read_size;
+    std::vector<std::string> reads;  // what each read returns, the last one empty
+  };
+  const Case cases[] = {
+      {"whole final result", "\r\nOK\r\n", 256, {"\r\nOK\r\n", ""}},
+      // Without its line end: the port does not wait for one, the exchange does.
+      {"line cut short", "\r\n+CMGL: 1,0,,23\r\n0791", 256, {"\r\n+CMGL: 1,0,,23\r\n0791", ""}},
+      {"more than one read holds",
+       "\r\n+CMGL: 1,0,,23\r\n",
+       8,
+       {"\r\n+CMGL:", " 1,0,,23", "\r\n", ""}},
+      {"one byte at a time", "OK", 1, {"O", "K", ""}},
+  };
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteMaster(c.waiting);
+    ASSERT_TRUE(AwaitUnread(static_cast<int>(c.waiting.size())));
+    for (const std::string& expected : c.reads) EXPECT_EQ(port->Read(c.read_size), expected);
+  }
+}
+
+TEST_F(PosixSerialPort, ReadReturnsWithoutWaitingForTheRest) {
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  // A listing entry whose PDU line is still on its way: the read returns the part that came,
+  // and the rest, sent only once that part was read, comes in the next read. A read that
+  // waited for the line to fall quiet would return both together.
+  const std::string first = "\r\n+CMGL: 1,0,,23\r\n07911326040000F0";
+  const std::string rest = "040B911346610089F60000208062917314080CC8F71D14969741F977FD07\r\n";
+  WriteMaster(first);
+  ASSERT_TRUE(AwaitUnread(static_cast<int>(first.size())));
+  bool rest_sent = false;
+  std::thread modem([&] {
+    if (!AwaitUnread(0)) return;
+    rest_sent = ::write(master_, rest.data(), rest.size()) == static_cast<ssize_t>(rest.size());
+  });
+  EXPECT_EQ(port->Read(256), first);
+  modem.join();
+  ASSERT_TRUE(rest_sent);
+  EXPECT_EQ(ReadUpTo(*port, rest.size()), rest);
+}
+
+TEST_F(PosixSerialPort, ReadOnASilentLineWaitsForInput) {
+  auto port = OpenPort();
+  ASSERT_NE(port, nullptr);
+  EXPECT_EQ(port->Read(256), "");
+  EXPECT_EQ(port->Read(0), "");
+  // Input that arrives while a read waits is returned by that read, not left to the next one
+  // (a read that gave up at once on a silent line would make a count of empty reads last no
+  // time at all).
+  std::thread modem([&] {
+    std::this_thread::sleep_for(20ms);
+    WriteMaster("\r\nOK\r\n");
+  });
+  const std::string received = port->Read(256);
+  modem.join();
+  EXPECT_EQ(received + ReadUpTo(*port, 6 - received.size()), "\r\nOK\r\n");
+  EXPECT_FALSE(received.empty());
 }
 
 TEST_F(PosixSerialPort, HangUpEndsReadsAtOnce) {
@@ -159,8 +258,7 @@ TEST_F(PosixSerialPort, HangUpEndsReadsAtOnce) {
   ASSERT_NE(port, nullptr);
   HangUp();
   const auto started = steady_clock::now();
-  // On a silent line this read would wait its full minute; a hung-up line has nothing to wait
-  // for.
+  // A hung-up line has nothing to wait for, however much the read asks for.
   EXPECT_EQ(port->Read(60000), "");
   EXPECT_LT(steady_clock::now() - started, 10s);
   EXPECT_FALSE(port->WaitForInput(50ms));

@@ -1347,7 +1347,12 @@ void RunCase(CaseRun& run, HWND window) {
   if (std::wstring(run.yield_case.operation) == L"DeleteMsg") TimedCall(run, L"ReadAllMsg");
   run.armed_at = LogEnd(run.logs[0]);
   ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&run));
-  ::SetTimer(window, 1, 10, nullptr);
+  constexpr UINT kTriggerPeriodMs = 10;
+  ::SetTimer(window, 1, kTriggerPeriodMs, nullptr);
+  // Due before the operation starts, the timer runs the trigger in the operation's first yield:
+  // reads return as soon as the modem's bytes are in, so a short first exchange (AT+CMGF=0 at
+  // 19200 baud, about 10 ms) may be over before a timer set just now comes due.
+  ::Sleep(2 * kTriggerPeriodMs);
   TimedCall(run, run.yield_case.operation);
   ::KillTimer(window, 1);
   if (!run.acted) Fail(__LINE__, "the host never saw that command go out");

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -22,10 +21,9 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The gap between two bytes that ends a read, as the Windows time-outs of the port do it
-// (ReadIntervalTimeout 200 ms); the whole read ends 1 ms per byte asked for plus 1 ms after it
-// began (ReadTotalTimeoutMultiplier and -Constant of 1).
-constexpr milliseconds kInterByteGap{200};
+// How long a read waits for a first byte before it returns empty: as long as on Windows, since
+// the exchange's time-outs are counts of empty reads.
+constexpr milliseconds kEmptyReadTimeout{257};
 
 class UniqueFd {
  public:
@@ -101,26 +99,28 @@ class PosixSerialPort final : public SerialPort {
   ~PosixSerialPort() override { ::ioctl(fd_.get(), TIOCNXCL); }
 
   std::string Read(std::size_t max_bytes) override {
-    std::string received;
-    const auto started = SteadyClock::now();
-    const auto read_deadline = started + milliseconds(max_bytes + 1);
-    auto deadline = read_deadline;
-    std::array<char, 256> buffer;
-    while (received.size() < max_bytes) {
+    std::string received(max_bytes, '\0');
+    if (max_bytes == 0) return received;
+    // What has arrived is returned at once: the exchange frames replies by their lines, so
+    // waiting for the line to fall quiet would only delay every reply.
+    const auto deadline = SteadyClock::now() + kEmptyReadTimeout;
+    for (;;) {
       pollfd wait{fd_.get(), POLLIN, 0};
       const int ready = ::poll(&wait, 1, MillisecondsUntil(deadline));
       if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) break;
-      const std::size_t wanted = std::min(buffer.size(), max_bytes - received.size());
-      const ssize_t count = ::read(fd_.get(), buffer.data(), wanted);
+      if (ready <= 0) return {};
+      const ssize_t count = ::read(fd_.get(), received.data(), max_bytes);
       if (count > 0) {
-        received.append(buffer.data(), static_cast<std::size_t>(count));
-        deadline = std::min(read_deadline, SteadyClock::now() + kInterByteGap);
-      } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
-        break;  // hung up or failed: what has arrived is all there is
+        received.resize(static_cast<std::size_t>(count));
+        return received;
       }
+      // Hung up or failed: nothing more will come.
+      if (count == 0 || (errno != EAGAIN && errno != EINTR)) return {};
+      // A wake-up without data polls again, unless the line reports trouble, which it would
+      // report again at once, or the time is up.
+      const bool trouble = (wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      if (trouble || SteadyClock::now() >= deadline) return {};
     }
-    return received;
   }
 
   std::size_t Write(std::string_view bytes) override {

@@ -11,13 +11,15 @@ namespace quorlin::win32 {
 
 namespace {
 
-// Reads return when the line has been quiet for 200 ms between bytes, or after 1 ms per byte
-// asked plus 1 ms; writes are given the same small allowance. A poll of the modem therefore
-// never blocks much longer than a quarter of a second.
+// A read returns at once with what is waiting, or as soon as a byte arrives, or empty after
+// ReadTotalTimeoutConstant (the MAXDWORD pair asks for exactly that). The empty read keeps the
+// length it always had, since the exchange's time-outs are counts of empty reads. Writes are
+// given 1 ms per byte plus 1 ms.
+constexpr DWORD kEmptyReadMilliseconds = 257;
 constexpr COMMTIMEOUTS kTimeouts{
-    .ReadIntervalTimeout = 200,
-    .ReadTotalTimeoutMultiplier = 1,
-    .ReadTotalTimeoutConstant = 1,
+    .ReadIntervalTimeout = MAXDWORD,
+    .ReadTotalTimeoutMultiplier = MAXDWORD,
+    .ReadTotalTimeoutConstant = kEmptyReadMilliseconds,
     .WriteTotalTimeoutMultiplier = 1,
     .WriteTotalTimeoutConstant = 1,
 };
@@ -34,6 +36,13 @@ constexpr DWORD kOutputQueueBytes = 4 * 1024;
 // Bytes lost on the line: the driver's queue ran over, the UART's own buffer ran over, or a
 // character arrived garbled.
 constexpr DWORD kInputLost = CE_RXOVER | CE_OVERRUN | CE_FRAME;
+
+// One ReadFile of up to `size` bytes; how many it read, 0 when it failed.
+std::size_t ReadInto(HANDLE handle, char* buffer, std::size_t size) {
+  DWORD read = 0;
+  if (!::ReadFile(handle, buffer, static_cast<DWORD>(size), &read, nullptr)) return 0;
+  return std::min<std::size_t>(read, size);
+}
 
 }  // namespace
 
@@ -58,12 +67,23 @@ bool Win32SerialPort::CheckLine(COMSTAT& status) {
 
 std::string Win32SerialPort::Read(std::size_t max_bytes) {
   std::string bytes(max_bytes, '\0');
-  DWORD read = 0;
-  ::ReadFile(handle_.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  bytes.resize(std::min<std::size_t>(read, bytes.size()));
+  std::size_t got = 0;
+  // Clearing the error flags first also restarts a port that an earlier error stopped.
+  COMSTAT status{};
+  CheckLine(status);
+  if (max_bytes > 0 && status.cbInQue == 0) {
+    // Nothing waiting: wait for one byte, then take what came with it. Asking for one byte, not
+    // for `max_bytes`, is what makes Wine's serial layer (which leaves out the MAXDWORD
+    // shortcut) return with the first byte as Windows does.
+    got = ReadInto(handle_.Get(), bytes.data(), 1);
+    if (got > 0) CheckLine(status);
+  }
+  // Exactly what the driver holds: such a read never waits.
+  const std::size_t waiting = std::min<std::size_t>(status.cbInQue, max_bytes - got);
+  if (waiting > 0) got += ReadInto(handle_.Get(), bytes.data() + got, waiting);
+  bytes.resize(got);
   // A read error leaves the port stopped until its error flags are cleared; clearing them also
   // tells whether input was lost.
-  COMSTAT status{};
   CheckLine(status);
   return bytes;
 }
