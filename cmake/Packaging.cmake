@@ -4,15 +4,11 @@
 if(WIN32)
   # One folder a bitness in the Windows ZIP, the DLL beside the programs. Darvello, the test
   # window, is a component of its own: the ZIP carries only the 32-bit one.
-  if(TARGET Quorlin)
-    # The DLL alone: its import library stays out of a full install, nothing links against it.
-    install(TARGETS Quorlin
-      RUNTIME DESTINATION . COMPONENT runtime
-      ARCHIVE DESTINATION lib COMPONENT development EXCLUDE_FROM_ALL)
-  endif()
-  if(TARGET Darvello)
-    install(TARGETS Darvello RUNTIME DESTINATION . COMPONENT testapp)
-  endif()
+  # The DLL alone: its import library stays out of a full install, nothing links against it.
+  install(TARGETS Quorlin
+    RUNTIME DESTINATION . COMPONENT runtime
+    ARCHIVE DESTINATION lib COMPONENT development EXCLUDE_FROM_ALL)
+  install(TARGETS Darvello RUNTIME DESTINATION . COMPONENT testapp)
   return()
 endif()
 

@@ -11,7 +11,6 @@ set -euo pipefail
 
 # shellcheck source=lib.sh
 . "$(dirname "$0")/lib.sh"
-root=$quorlin_root
 
 workdir=$(mktemp -d /tmp/quorlin-demo.XXXXXX)
 
@@ -55,12 +54,8 @@ echo "Private Wine prefix: $WINEPREFIX"
 bitnesses=("$@")
 [ ${#bitnesses[@]} -gt 0 ] || bitnesses=(32 64)
 for bits in "${bitnesses[@]}"; do
-  build=$root/build/mingw$bits
-  dll=$build/component/automation/Quorlin.dll
-  if [ ! -f "$dll" ]; then
-    cmake --preset "mingw$bits" >/dev/null
-    cmake --build "$build" -j2 --target Quorlin
-  fi
+  dll=$(windows_build_dir "$bits")/component/automation/Quorlin.dll
+  [ -f "$dll" ] || windows_build "$bits" Quorlin
   system=$(wine_system_dir "$bits")
   if [ "$bits" = 32 ] && ! can_run_32_bit; then
     printf '\n=== 32-bit Quorlin.dll: SKIPPED, this machine cannot start 32-bit Windows programs\n'
@@ -72,8 +67,7 @@ for bits in "${bitnesses[@]}"; do
   echo "regsvr32: registered $(winpath "$dll")"
 
   modem_stop_all
-  cp "$root/simulator/samples/demo-store.txt" "$workdir/store.txt"
-  modem_start "$workdir" "$workdir/store.txt" || exit 1
+  modem_start "$workdir" "$quorlin_root/simulator/samples/demo-store.txt" || exit 1
   wine_map_port 3 "$modem_pty"
   echo "simulated modem on $modem_pty, mapped to COM3"
   echo

@@ -13,22 +13,21 @@ cmake --build --preset linux -j"$(nproc)"
 printf '\n=== sample PDUs decoded by "quorlin decode"\n'
 grep -v '^#' samples/pdus.txt | grep -v '^$' | build/linux/cli/quorlin decode
 
-workdir=$(mktemp -d)
-sim_pid=
+# shellcheck source=lib.sh
+. scripts/lib.sh
+workdir=$(mktemp -d /tmp/quorlin-demo.XXXXXX)
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  modem_stop_all
   rm -rf "$workdir"
 }
 trap cleanup EXIT
 
-python3 simulator/modem_sim.py --store simulator/samples/demo-store.txt \
-  --save-store "$workdir/store-left.txt" --link "$workdir/modem" >"$workdir/sim.out" &
-sim_pid=$!
-for _ in $(seq 50); do [ -e "$workdir/modem" ] && break; sleep 0.1; done
+modem_start "$workdir" simulator/samples/demo-store.txt --save-store "$workdir/store-left.txt" \
+  --link "$workdir/modem"
 
 printf '\n=== the simulated modem read by "quorlin read"\n'
 build/linux/cli/quorlin read --device "$workdir/modem"
-kill "$sim_pid"; wait "$sim_pid" 2>/dev/null || true; sim_pid=
+modem_stop_all
 
 if [ -x scripts/demo-windows.sh ]; then
   printf '\n=== the automation component "AddIn.Quorlin" under Wine, driven from VBScript\n'

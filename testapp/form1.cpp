@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 
+#include "automation/com_identity.h"
 #include "lenient_number.hpp"
 #include "resources/resource_ids.h"
 
@@ -15,7 +16,6 @@ namespace {
 constexpr wchar_t kClassName[] = L"Darvello.Form1";
 constexpr wchar_t kAppTitle[] = L"Darvello";
 constexpr wchar_t kWindowTitle[] = L"Тестирование AddIn dll (Darvello)";
-constexpr wchar_t kProgId[] = L"AddIn.Quorlin";
 constexpr wchar_t kErrorTitle[] = L"Ошибка";
 constexpr wchar_t kHint[] =
     L"Перед началом работы установите правильные значения в поле 'Настройка'";
@@ -204,7 +204,7 @@ int Form1::Run(int show_command) {
 
 bool Form1::Load() {
   try {
-    add_in_ = LateBoundObject::Create(kProgId);
+    add_in_ = LateBoundObject::Create(quorlin::automation::kProgId);
     if (::MessageBoxW(nullptr, kHint, kAppTitle, MB_OK | MB_ICONINFORMATION) == 0) {
       const HRESULT failure = HRESULT_FROM_WIN32(::GetLastError());
       throw AutomationError{failure, DescribeResult(failure)};

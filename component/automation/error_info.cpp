@@ -4,14 +4,12 @@
 #include <new>
 #include <string>
 
+#include "automation/com_identity.h"
 #include "automation/com_resources.hpp"
 
 namespace quorlin::automation {
 
 namespace {
-
-// The source a late-bound caller sees in Err.Source.
-constexpr wchar_t kErrorSource[] = L"AddIn.Quorlin";
 
 std::wstring Widen(const char* text) {
   const int length = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -28,7 +26,8 @@ HRESULT ReportError(HRESULT code, const wchar_t* description, REFIID iid) noexce
   ComPtr<ICreateErrorInfo> creator;
   if (SUCCEEDED(::CreateErrorInfo(creator.Put()))) {
     creator->SetGUID(iid);
-    creator->SetSource(const_cast<wchar_t*>(kErrorSource));
+    // What a late-bound caller sees in Err.Source.
+    creator->SetSource(const_cast<wchar_t*>(kProgId));
     creator->SetDescription(const_cast<wchar_t*>(description));
     ComPtr<IErrorInfo> info;
     if (SUCCEEDED(creator->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.Put())))) {

@@ -13,9 +13,6 @@ namespace quorlin::automation {
 
 namespace {
 
-// IInitDone_GetInfo's dispatch identifier in Quorlin.idl.
-constexpr DISPID kGetInfoId = 12;
-
 HRESULT ReturnText(TextView text, BSTR* result) {
   if (!result) return E_POINTER;
   *result = ToBstr(text).Release();
@@ -151,7 +148,7 @@ HRESULT QuorlinObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAM
   ComPtr<ITypeInfo> type_info;
   const HRESULT found = QuorlinTypeInfo(type_info);
   if (FAILED(found)) return found;
-  if (id == kGetInfoId && arguments && arguments->cArgs == 1 && arguments->rgvarg) {
+  if (id == DISPID_QUORLIN_GETINFO && arguments && arguments->cArgs == 1 && arguments->rgvarg) {
     SAFEARRAY* no_array = nullptr;
     VARIANT array_argument;
     if (UnwrapArrayByReference(arguments->rgvarg[0], no_array, array_argument)) {

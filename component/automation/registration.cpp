@@ -3,6 +3,7 @@
 #include <ranges>
 
 #include "Quorlin.h"
+#include "automation/com_identity.h"
 #include "automation/com_resources.hpp"
 #include "automation/module.hpp"
 
@@ -17,9 +18,7 @@ namespace quorlin::automation {
 
 namespace {
 
-constexpr wchar_t kProgId[] = L"AddIn.Quorlin";
 constexpr wchar_t kClassName[] = L"Quorlin";
-constexpr wchar_t kVersion[] = L"1.0";
 // The registry view of the other bitness: a 64-bit DLL asks the 32-bit view, and the other way.
 constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 constexpr SYSKIND kSystem = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
@@ -72,15 +71,17 @@ HRESULT RegisterTypeLibrary(RegistrationScope scope, const std::wstring& path) {
 // interface, in keys both share: only this bitness's path to the library goes.
 HRESULT UnregisterTypeLibrary(RegistrationScope scope, bool other_bitness_registered) {
   if (other_bitness_registered) {
-    const std::wstring path = L"Software\\Classes\\TypeLib\\" + GuidText(LIBID_AddIn) +
-                              L"\\1.0\\0\\" + (sizeof(void*) == 8 ? L"win64" : L"win32");
+    const std::wstring path = L"Software\\Classes\\TypeLib\\" + GuidText(LIBID_AddIn) + L"\\" +
+                              TypeLibVersionText() + L"\\0\\" +
+                              (sizeof(void*) == 8 ? L"win64" : L"win32");
     const LSTATUS erased = ::RegDeleteKeyW(ScopeBase(scope), path.c_str());
     return erased == ERROR_SUCCESS || erased == ERROR_FILE_NOT_FOUND ? S_OK
                                                                      : HRESULT_FROM_WIN32(erased);
   }
+  constexpr WORD kMajor = QUORLIN_TYPELIB_MAJOR, kMinor = QUORLIN_TYPELIB_MINOR;
   const HRESULT removed = scope == RegistrationScope::kUser
-                              ? ::UnRegisterTypeLibForUser(LIBID_AddIn, 1, 0, 0, kSystem)
-                              : ::UnRegisterTypeLib(LIBID_AddIn, 1, 0, 0, kSystem);
+                              ? ::UnRegisterTypeLibForUser(LIBID_AddIn, kMajor, kMinor, 0, kSystem)
+                              : ::UnRegisterTypeLib(LIBID_AddIn, kMajor, kMinor, 0, kSystem);
   // Nothing registered is nothing to remove.
   return removed == TYPE_E_REGISTRYACCESS || removed == TYPE_E_CANTLOADLIBRARY ? S_OK : removed;
 }
@@ -143,7 +144,7 @@ std::vector<RegistryKey> ServerRegistryTable(const std::wstring& module_path) {
       {clsid + L"\\InprocServer32", {{L"", module_path}, {L"ThreadingModel", L"Apartment"}}},
       {clsid + L"\\ProgID", {{L"", kProgId}}},
       {clsid + L"\\TypeLib", {{L"", GuidText(LIBID_AddIn)}}},
-      {clsid + L"\\Version", {{L"", kVersion}}},
+      {clsid + L"\\Version", {{L"", TypeLibVersionText()}}},
   };
 }
 

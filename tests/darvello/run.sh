@@ -8,7 +8,8 @@
 # compared with expected/<scenario>.log. Exits non-zero on any difference.
 #
 # Settings (environment):
-#   DARVELLO_BUILDS      build trees to test (default: build/mingw32 build/mingw64)
+#   DARVELLO_BUILDS      build trees to test (default: the Windows build trees, build/mingw32
+#                        build/mingw64 unless QUORLIN_BUILD32 or QUORLIN_BUILD64 say otherwise)
 #   DARVELLO_SCENARIOS   scenarios to run (default: stub stub-close unregistered round)
 #   DARVELLO_COM         COM port number of the simulated modem (default: 3)
 #   DARVELLO_SCREENSHOT  where to save a PNG of the window, e.g. docs/darvello.png (default: none)
@@ -19,8 +20,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/lib.sh
 . "$here/../../scripts/lib.sh"
-root=$quorlin_root
-builds=${DARVELLO_BUILDS:-"$root/build/mingw32 $root/build/mingw64"}
+builds=${DARVELLO_BUILDS:-"$(windows_build_dir 32) $(windows_build_dir 64)"}
 scenarios=${DARVELLO_SCENARIOS:-"stub stub-close unregistered round"}
 com=${DARVELLO_COM:-3}
 screenshot=${DARVELLO_SCREENSHOT:-}
@@ -28,19 +28,21 @@ screenshot=${DARVELLO_SCREENSHOT:-}
 
 work=$(mktemp -d /tmp/darvello-test.XXXXXX)
 xvfb_pid=
-export WINEPREFIX="$work/prefix"
 # English messages and a full stop as the decimal point, whatever the caller's locale.
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
 
 # Debian's `wine` starts the 32-bit loader whenever it is installed, even where the kernel
-# cannot run it; 64-bit programs go straight to the 64-bit loader (lib.sh's $wine).
+# cannot run it: runs_32_bit below tells by what it starts. 64-bit programs go straight to the
+# 64-bit loader (lib.sh's $wine).
 wine32=$(command -v wine || true)
-wine64=$wine
+
+# wine_of BITS: the loader for programs of that bitness.
+wine_of() { if [ "$1" = 32 ]; then printf '%s' "$wine32"; else printf '%s' "$wine"; fi; }
 
 cleanup() {
+  wine_stop  # first: the wineserver holds the modem's terminal
   modem_stop_all
-  [ -d "$WINEPREFIX" ] && "$wineserver" -k >/dev/null 2>&1
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,40 +50,36 @@ trap 'exit 130' INT TERM
 
 say() { printf 'darvello: %s\n' "$*"; }
 
+# A display of our own: Xvfb picks a free number itself and writes it once it accepts clients,
+# so runs side by side on one machine never meet on one display.
 start_display() {
-  local n
-  for n in $(seq 90 189); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return; }
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      sleep 0.05
-    done
-    wait "$xvfb_pid" 2>/dev/null || true
-    xvfb_pid=
+  local display
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 200); do
+    # A whole line only: read fails on a number not written to its end yet.
+    if read -r display 2>/dev/null <"$work/display"; then
+      export DISPLAY=":$display"
+      return
+    fi
+    kill -0 "$xvfb_pid" 2>/dev/null || break
+    sleep 0.05
   done
-  say "no free X display"; exit 1
+  say "Xvfb did not start:"; cat "$work/xvfb.log"; exit 1
 }
 
 # regsvr <bits> <dll> [/u]
 regsvr() {
   local bits=$1 dll=$2 status=0; shift 2
-  if [ "$bits" = 32 ]; then
-    "$wine32" 'C:\windows\syswow64\regsvr32.exe' /s "$@" "$(winpath "$dll")" || status=$?
-  else
-    "$wine64" regsvr32 /s "$@" "$(winpath "$dll")" || status=$?
-  fi
+  "$(wine_of "$bits")" "$(wine_system_dir "$bits")\\regsvr32.exe" /s "$@" "$(winpath "$dll")" ||
+    status=$?
   [ "$status" -eq 0 ] || { say "regsvr32 $* $dll failed ($status)"; exit 1; }
 }
 
 # drive <bits> <build> <scenario> <log> [driver options]
 drive() {
   local bits=$1 build=$2 scenario=$3 log=$4; shift 4
-  local wine=$wine64
-  [ "$bits" = 32 ] && wine=$wine32
-  "$wine" "$build/tests/darvello/darvello_driver.exe" "$scenario" \
+  "$(wine_of "$bits")" "$build/tests/darvello/darvello_driver.exe" "$scenario" \
     "$(winpath "$build/testapp/Darvello.exe")" "$(winpath "$log")" "$@" || true
 }
 
@@ -99,14 +97,14 @@ take_screenshot() {
 }
 
 start_modem() {
-  modem_start "$work" "$root/simulator/samples/demo-store.txt" --log "$work/modem.log" ||
+  modem_start "$work" "$quorlin_root/simulator/samples/demo-store.txt" --log "$work/modem.log" ||
     { say "the simulated modem did not start"; exit 1; }
   wine_map_port "$com" "$modem_pty"
 }
 
 stop_modem() {
   modem_stop_all
-  rm -f "$WINEPREFIX/dosdevices/com$com"
+  wine_unmap_port "$com"
 }
 
 failures=0
@@ -195,15 +193,12 @@ runs_32_bit() {
 }
 
 start_display
-say "new Wine prefix $WINEPREFIX"
+say "new Wine prefix $work/prefix"
 # One server for the whole run: each program starts faster when it is already there.
-mkdir -p "$WINEPREFIX"
-"$wineserver" -p >"$work/wineserver.log" 2>&1
-# No Mono or Gecko installers and no desktop menu entries: Darvello needs none of them.
-WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=" "$wine64" wineboot -i >/dev/null 2>&1
+wine_fresh_prefix "$work/prefix" persistent
 say "Wine prefix ready (${SECONDS}s into the run)"
 # Without a window manager Wine draws the window frames itself, as the screenshot shows them.
-"$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 # Ports that Wine maps to the machine's own serial devices by itself are not ours.
 find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -delete
 

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "Quorlin.h"
+#include "automation/com_identity.h"
 #include "automation/com_resources.hpp"
 
 using quorlin::automation::ComPtr;
@@ -284,7 +285,8 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
   if ((attributes->wTypeFlags & kFlags) != kFlags) {
     Fail(__LINE__, "type flags " + HresultText(attributes->wTypeFlags));
   }
-  CHECK(attributes->wMajorVerNum == 1 && attributes->wMinorVerNum == 0);
+  CHECK(attributes->wMajorVerNum == QUORLIN_TYPELIB_MAJOR &&
+        attributes->wMinorVerNum == QUORLIN_TYPELIB_MINOR);
   dispatch_info->ReleaseTypeAttr(attributes);
 
   // The vtable side of the dual interface: the members, in order, with their types.
@@ -357,7 +359,8 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
   CHECK_HR(library->GetLibAttr(&library_attributes), S_OK);
   if (library_attributes) {
     CHECK(IsEqualGUID(library_attributes->guid, LIBID_AddIn));
-    CHECK(library_attributes->wMajorVerNum == 1 && library_attributes->wMinorVerNum == 0);
+    CHECK(library_attributes->wMajorVerNum == QUORLIN_TYPELIB_MAJOR &&
+          library_attributes->wMinorVerNum == QUORLIN_TYPELIB_MINOR);
     CHECK(library_attributes->lcid == 0);
     CHECK(library_attributes->syskind == system);
     library->ReleaseTLibAttr(library_attributes);
@@ -1503,7 +1506,8 @@ bool EndsWith(const std::wstring& text, const std::wstring& end) {
 // them, in HKEY_CLASSES_ROOT (Wine's RegisterTypeLibForUser registers them machine-wide).
 void CheckRegistration(HKEY classes_root, bool registered) {
   const std::wstring class_key = L"CLSID\\" + GuidText(CLSID_Quorlin);
-  const std::wstring library_key = L"TypeLib\\" + GuidText(LIBID_AddIn) + L"\\1.0";
+  const std::wstring library_key =
+      L"TypeLib\\" + GuidText(LIBID_AddIn) + L"\\" + quorlin::automation::TypeLibVersionText();
   const std::wstring interface_key = L"Interface\\" + GuidText(IID__Quorlin);
   const wchar_t* const platform = sizeof(void*) == 8 ? L"win64" : L"win32";
   struct Entry {

@@ -21,90 +21,52 @@
 # build/mingw64).
 set -euo pipefail
 
-# The Wine loader, wineserver, Wine's environment and winpath.
+# The Wine loader and helpers, the simulated modem's helpers, the Windows build trees.
 # shellcheck source=../../scripts/lib.sh
 . "$(dirname "$0")/../../scripts/lib.sh"
-root=$quorlin_root
-here=$root/tests/wine
+here=$quorlin_root/tests/wine
 
-# The interpreter itself, not a version manager's shim: the yields suite starts dozens of modems.
-python=$(python3 -c 'import sys; print(sys.executable)')
 failed=0
 summary=()
-sim_pids=()
 pending_modems=()
 sim_options=()
 workdir=
 
-
-build_dir() {
-  if [ "$1" = 32 ]; then echo "${QUORLIN_BUILD32:-$root/build/mingw32}"
-  else echo "${QUORLIN_BUILD64:-$root/build/mingw64}"; fi
-}
-
-# ensure_built BITS: builds the DLL, the client and the front end when one of them is missing
-# (configured as the preset mingw<BITS> is).
+# ensure_built BITS: builds the DLL, the client and the front end when one of them is missing.
 ensure_built() {
   local build
-  build=$(build_dir "$1")
+  build=$(windows_build_dir "$1")
   [ -f "$build/component/automation/Quorlin.dll" ] && [ -f "$build/cli/quorlin.exe" ] &&
     [ -f "$build/tests/wine/com_client_test.exe" ] && return 0
-  [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw$1.cmake" -DCMAKE_BUILD_TYPE=Release \
-    >/dev/null
-  cmake --build "$build" -j2 --target Quorlin com_client_test quorlin
-}
-
-stop_simulators() {
-  local pid
-  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  sim_pids=()
-  pending_modems=()
+  windows_build "$1" Quorlin com_client_test quorlin
 }
 
 cleanup() {
   if [ -n "$workdir" ]; then
-    # The wineserver holds the pty; stop it before its modem goes away.
-    WINEPREFIX=$workdir/prefix "$wineserver" -k 2>/dev/null || true
-    stop_simulators
+    wine_stop  # first: the wineserver holds the modems' terminals
+    modem_stop_all
+    pending_modems=()
     rm -rf "$workdir"
     workdir=
   fi
 }
 trap cleanup EXIT
 
-# launch_modem STORE PORT...: a simulated modem (with $sim_options) on a fresh copy of STORE,
-# logging to logs/com<first PORT>.log; map_modems then maps the PORTs to its terminal.
+# launch_modem STORE PORT...: a simulated modem (with $sim_options) on STORE, logging to
+# logs/com<first PORT>.log; map_modems then maps the PORTs to its terminal.
 launch_modem() {
   local store=$1 name=com$2
-  mkdir -p "$workdir/logs"
-  cp "$store" "$workdir/logs/$name.store"
-  "$python" "$root/simulator/modem_sim.py" "${sim_options[@]}" \
-    --store "$workdir/logs/$name.store" --log "$workdir/logs/$name.log" \
-    >"$workdir/logs/$name.out" 2>"$workdir/logs/$name.err" &
-  sim_pids+=($!)
+  modem_launch "$workdir/logs/$name" "$store" "${sim_options[@]}" --log "$workdir/logs/$name.log"
   shift
   pending_modems+=("$name $*")
 }
 
 map_modems() {
-  local entry name ports port pty
+  local entry name ports port
   for entry in "${pending_modems[@]}"; do
     read -r name ports <<<"$entry"
-    pty=
-    for _ in $(seq 200); do
-      pty=$(head -n 1 "$workdir/logs/$name.out")
-      [ -n "$pty" ] && break
-      sleep 0.05
-    done
-    if [ -z "$pty" ]; then
-      echo "the simulated modem $name did not start" >&2
-      cat "$workdir/logs/$name.err" >&2
-      pending_modems=()
-      return 1
-    fi
-    for port in $ports; do ln -sfn "$pty" "$WINEPREFIX/dosdevices/com$port"; done
+    modem_wait "$workdir/logs/$name" || { pending_modems=(); return 1; }
+    for port in $ports; do wine_map_port "$port" "$modem_pty"; done
   done
   pending_modems=()
 }
@@ -116,7 +78,7 @@ start_simulator() {
   launch_modem "$here/modem-store.txt" 3 12
   launch_modem "$here/join-store.txt" 14
   map_modems
-  rm -f "$WINEPREFIX/dosdevices/com5"
+  wine_unmap_port 5
 }
 
 # The modems of the "yields" suite's cases, all at once: the test store on the port a case
@@ -170,13 +132,6 @@ vbscript_reads_and_deletes() {
   fi
 }
 
-# A 32-bit program starts only where the kernel runs 32-bit code and Wine has its 32-bit half.
-can_run_32_bit() {
-  local rc=0
-  "$wine" 'C:\windows\syswow64\cmd.exe' /c exit 7 >/dev/null 2>&1 || rc=$?
-  [ "$rc" -eq 7 ]
-}
-
 exports_are_undecorated() {
   local names
   names=$(i686-w64-mingw32-objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
@@ -190,7 +145,7 @@ exports_are_undecorated() {
 check_32_bit_dll_as_file() {
   local dll=$1 before=$failed
   local client64
-  client64=$(build_dir 64)/tests/wine/com_client_test.exe
+  client64=$(windows_build_dir 64)/tests/wine/com_client_test.exe
   [ -f "$client64" ] || ensure_built 64
   failed=0
   check "exports DllGetClassObject & co. undecorated" exports_are_undecorated "$dll"
@@ -207,7 +162,7 @@ check_32_bit_dll_as_file() {
 run_bitness() {
   local bits=$1
   local build
-  build=$(build_dir "$bits")
+  build=$(windows_build_dir "$bits")
   client_exe=$build/tests/wine/com_client_test.exe
   front_end_exe=$build/cli/quorlin.exe
   local dll=$build/component/automation/Quorlin.dll
@@ -216,24 +171,18 @@ run_bitness() {
   echo "== $bits-bit build"
   local started=$SECONDS
   workdir=$(mktemp -d /tmp/quorlin-wine.XXXXXX)
-  export WINEPREFIX=$workdir/prefix
-  "$wine" wineboot -i >/dev/null 2>&1 || echo "  (wineboot reported a failure; the checks below will tell)"
+  wine_fresh_prefix "$workdir/prefix"
 
-  local regsvr32 cscript
-  if [ "$bits" = 32 ]; then
-    if ! can_run_32_bit; then
-      echo "  SKIPPED at run time: this machine cannot start 32-bit Windows programs under Wine"
-      echo "  (no 32-bit support in the kernel, or no wine32); the DLL is checked as a file:"
-      check_32_bit_dll_as_file "$dll"
-      cleanup
-      return
-    fi
-    regsvr32='C:\windows\syswow64\regsvr32.exe'
-    cscript='C:\windows\syswow64\cscript.exe'
-  else
-    regsvr32='C:\windows\system32\regsvr32.exe'
-    cscript='C:\windows\system32\cscript.exe'
+  if [ "$bits" = 32 ] && ! can_run_32_bit; then
+    echo "  SKIPPED at run time: this machine cannot start 32-bit Windows programs under Wine"
+    echo "  (no 32-bit support in the kernel, or no wine32); the DLL is checked as a file:"
+    check_32_bit_dll_as_file "$dll"
+    cleanup
+    return
   fi
+  local regsvr32 cscript
+  regsvr32="$(wine_system_dir "$bits")\\regsvr32.exe"
+  cscript="$(wine_system_dir "$bits")\\cscript.exe"
   local dll_path
   dll_path=$(winpath "$dll")
   local before=$failed
@@ -280,8 +229,10 @@ both_bitnesses_in_one_prefix() {
     return
   fi
   ensure_built 32
-  local build32 dll32 r32='C:\windows\syswow64\regsvr32.exe' r64='C:\windows\system32\regsvr32.exe'
-  build32=$(build_dir 32)
+  local build32 dll32 r32 r64
+  r32="$(wine_system_dir 32)\\regsvr32.exe"
+  r64="$(wine_system_dir 64)\\regsvr32.exe"
+  build32=$(windows_build_dir 32)
   dll32=$(winpath "$build32/component/automation/Quorlin.dll")
   client32() { "$wine" "$(winpath "$build32/tests/wine/com_client_test.exe")" "$@"; }
   check "both: regsvr32 64-bit" "$wine" "$r64" /s "$dll64"
