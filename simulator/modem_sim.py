@@ -28,12 +28,12 @@ STORAGES = ("ME", "SM")
 DEFAULT_CAPACITY = {"ME": 255, "SM": 50}
 STAT_UNREAD, STAT_READ, STAT_ALL = 0, 1, 4
 
-# Pieces of a --split reply follow each other within this gap, well below the 200 ms of
-# silence after which a client's read returns.
+# Pieces of a --split reply follow each other within this gap, well below the 257 ms a client's
+# read waits for input, so that a reply stays one run of input.
 SPLIT_MAX_GAP = 0.050
 SPLIT_MAX_PIECE = 48
-# --split-at pauses this long at its one cut: longer than the 200 ms of silence after which a
-# client's read returns, so the two pieces reach the client in two reads.
+# --split-at pauses this long at its one cut: longer than the 257 ms a client's read waits for
+# input, so the client meets a read that brings nothing in the middle of the reply.
 SPLIT_AT_GAP = 0.300
 # Pacing writes this many bytes at a time, each when its last bit would have left the wire.
 PACE_CHUNK = 32

@@ -158,6 +158,9 @@ Reply AtExchange::Exchange(TextView command, int polls, const ReplyBounds& bound
       PauseForInput();
       continue;
     }
+    // Only an unbroken silence ends the exchange: a modem may pause in the middle of a reply for
+    // longer than a read waits. A reply that keeps coming is held by the bounds instead.
+    empty_polls = 0;
     if (reply.text.size() >= bounds.max_chars || clock_.Now() - started >= bounds.max_time) break;
   }
   if (final_line) {

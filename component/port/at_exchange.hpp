@@ -78,8 +78,8 @@ class AtExchange {
 
   // Writes `command` and a carriage return, then polls until the first final result line.
   // Input that was waiting before the command is discarded. It ends without an answer when
-  // `polls` polls brought nothing (polls < 1: no poll at all), or input went on past `bounds`
-  // without a final result line. A poll that brought input is followed at once by the next
+  // `polls` polls in a row brought nothing (polls < 1: no poll at all), or input went on past
+  // `bounds` without a final result line. A poll that brought input is followed at once by the next
   // read, so a long listing arrives at line speed; after a poll that brought nothing the host
   // gets a yield and the exchange pauses until input is waiting, at most kMaxPause.
   Reply Exchange(TextView command, int polls, const ReplyBounds& bounds = kShortReply);

@@ -18,8 +18,8 @@ from test_modem_sim import FINAL, SimTestCase  # noqa: E402
 
 def read_pieces(sim, quiet=0.6, gap=0.15):
     """[(seconds since the call, bytes)] until the final result code, or nothing for `quiet`
-    seconds; bytes that follow each other within `gap` are one piece, as one read of a client
-    that waits 200 ms for the next byte would take them."""
+    seconds; bytes that follow each other within `gap` are one piece: the output between two
+    pauses of the modem."""
     pieces, out, start = [], b"", time.monotonic()
     while not FINAL.search(out):
         if not select.select([sim.fd], [], [], quiet)[0]:

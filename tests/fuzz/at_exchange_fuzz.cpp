@@ -168,9 +168,11 @@ class Modem {
     std::string bytes = input_.Output(std::min(wanted, max_bytes));
     if (bytes.empty()) {
       clock_.Advance(kSilentRead);
-      if (++silent_polls_ > allowed_silent_polls_) Fail("more silent polls than the count");
+      if (++silent_polls_ > allowed_silent_polls_)
+        Fail("more silent polls in a row than the count");
     } else {
       clock_.Advance(kArrivingRead);
+      silent_polls_ = 0;
       reply_ += bytes;
     }
     return bytes;

@@ -119,6 +119,17 @@ TEST_F(AtExchangeTest, SilentModemGivesUpAfterCountPollsEachFollowedByAPause) {
   EXPECT_EQ(clock_.Elapsed(), milliseconds(2 * (257 + 1000)));
 }
 
+// A modem that pauses twice in the middle of its reply, each time for longer than a read waits:
+// only polls without input in a row count.
+TEST_F(AtExchangeTest, PausesInsideAReplyDoNotUseUpTheCount) {
+  modem_.Answer("AT+CPMS=\"ME\"", {{milliseconds(20), "\r\n+CP"},
+                                   {milliseconds(300), "MS: 1,20,1,20\r\n"},
+                                   {milliseconds(300), "\r\nOK\r\n"}});
+  Send("AT+CPMS=\"ME\"", 2);
+  EXPECT_EQ(Status(), u"OK");
+  EXPECT_EQ(modem_.waits, 2);
+}
+
 TEST_F(AtExchangeTest, ThirtyPollTimeOut) {
   Send("AT+CMGL=4", 30);
   EXPECT_EQ(Status(), u"No answer");
