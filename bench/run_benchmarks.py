@@ -12,7 +12,7 @@ Figures:
                 115200 baud, against the line time (bytes x 10 / baud), the goal
                 (1.05 x line time + 0.5 s at 19200, 1.1 x line time + 0.5 s at 115200) and
                 `gammu getallsms` on the same store and pty
-  answer delay  one AT exchange (bench/exchange_latency, SendCommand on the pty) with a modem
+  answer delay  one AT exchange (bench/exchange_latency, Exchange on the pty) with a modem
                 that answers 300 ms after the command, against the goal of 350 ms
   memory        peak resident memory of reading 100 messages, Quorlin against gammu
 """
@@ -322,7 +322,7 @@ plot '{data}' using 1:4 with linespoints lw 2 title 'quorlin read', \\
         "  sends for Quorlin's four commands (echo included) × 10 / N. Both read all messages.",
         "  gammu first finds out what the phone is (about 25 commands); Quorlin sends four.",
         "- **Answer delay**: `bench/exchange_latency` opens the pty through the POSIX serial port",
-        "  and times `SendCommand(\"AT\", \"OK\", 5)` from the write to its return, median of 5,",
+        "  and times `Exchange(\"AT\", 5)` from the write to its return, median of 5,",
         f"  with the modem answering {ANSWER_LATENCY_MS} ms after the command "
         f"(`--latency {ANSWER_LATENCY_MS}`).",
         "  A read returns as soon as input is there and the exchange ends at the final result",
