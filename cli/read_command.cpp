@@ -30,11 +30,21 @@ bool Delete(Quorlin& quorlin, const ReadOptions& options, Progress& progress) {
   quorlin.DeleteMsg();
   Report(progress, "delete", quorlin.Error());
   ReportKeptParts(quorlin.Store());
-  if (options.json) PrintDeletedJson(quorlin.Store(), quorlin.Error());
+  const bool written = !options.json || PrintDeletedJson(quorlin.Store(), quorlin.Error());
+  if (!written) std::fputs("quorlin read: cannot write what was deleted\n", stderr);
   // A message that was not deleted leaves "<memory> <index>:Error " in the report; one that
   // was shown but not listed stays on the modem without an item.
-  return !Contains(quorlin.Error(), u"Error") &&
+  return written && !Contains(quorlin.Error(), u"Error") &&
          quorlin.Store().ListedCount() == quorlin.Store().ShownCount();
+}
+
+// Closes the port and counts the messages; the exit status.
+int Close(Quorlin& quorlin, Progress& progress, bool all_ok) {
+  quorlin.ClosePort();
+  Report(progress, "close", quorlin.Error());
+  std::fprintf(stderr, "shown %zu, listed for deletion %zu\n", quorlin.Store().ShownCount(),
+               quorlin.Store().ListedCount());
+  return all_ok ? 0 : 1;
 }
 
 }  // namespace
@@ -60,6 +70,9 @@ int RunRead(std::span<const std::string_view> args) {
     quorlin.ResetPhone();
     Report(progress, "reset", quorlin.Error());
     all_ok = quorlin.Error() == u"OK";
+    // A modem that did not even answer the reset (a chattering or dead line) would only make
+    // the read wait as long again.
+    if (quorlin.Error() == u"No answer") return Close(quorlin, progress, false);
   }
   quorlin.ReadAllMsg();
   Report(progress, "read", quorlin.Error());
@@ -73,11 +86,7 @@ int RunRead(std::span<const std::string_view> args) {
   }
   if (options.remove && printed) all_ok = Delete(quorlin, options, progress) && all_ok;
 
-  quorlin.ClosePort();
-  Report(progress, "close", quorlin.Error());
-  std::fprintf(stderr, "shown %zu, listed for deletion %zu\n", quorlin.Store().ShownCount(),
-               quorlin.Store().ListedCount());
-  return all_ok ? 0 : 1;
+  return Close(quorlin, progress, all_ok);
 }
 
 }  // namespace quorlin::cli

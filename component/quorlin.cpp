@@ -48,12 +48,15 @@ void Quorlin::DeleteMsg() {
   WithFailureAsStatus(&Quorlin::DeleteAndReport);
 }
 
-// The status text is the last exchange's; the store keeps it in step.
+// The status text is the last exchange's (the store keeps it in step), unless a memory was left
+// out.
 void Quorlin::ListAndShow() {
   if (!CheckPortOpen()) return;
   sms_text_.clear();
-  store_.ReadAll(ListingBounds(port_speed_text_), join_parts_);
+  const bool confirmed = store_.ReadAll(ListingBounds(port_speed_text_), join_parts_);
   sms_text_ = SmsText(store_.Shown());
+  // A memory whose selection could not be confirmed was left out: the read did not end well.
+  if (!confirmed) status_text_ = u"Error";
 }
 
 void Quorlin::DeleteAndReport() {

@@ -168,6 +168,7 @@ Reply AtExchange::Exchange(TextView command, int polls, const ReplyBounds& bound
     reply.error = final_line->error;
   } else {
     unanswered_ = true;
+    ++unanswered_count_;
   }
   if (observer_) observer_->StatusReached(StatusText(reply.result));
   return reply;

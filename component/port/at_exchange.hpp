@@ -87,6 +87,10 @@ class AtExchange {
   // Forgets a command left unanswered: the port it was written to is gone.
   void ForgetUnanswered() { unanswered_ = false; }
 
+  // How many exchanges so far ended without an answer: after one, a late reply may yet arrive
+  // and be taken for the answer to a later command.
+  unsigned UnansweredCount() const { return unanswered_count_; }
+
   // Null: nobody watches.
   void SetObserver(ExchangeObserver* observer) { observer_ = observer; }
 
@@ -101,6 +105,7 @@ class AtExchange {
   Clock& clock_;
   // The last command got no final result: the modem may still answer it.
   bool unanswered_ = false;
+  unsigned unanswered_count_ = 0;
   ExchangeObserver* observer_ = nullptr;
 };
 

@@ -20,7 +20,7 @@ ShownMessage Single(const std::vector<DecodedMessage>& messages, std::size_t at)
 std::optional<PartsKey> KeyOfParts(const DecodedMessage& message) {
   const auto& part = message.concatenation;
   if (!part) return std::nullopt;
-  return PartsKey{message.address, part->reference, part->reference16, part->total};
+  return PartsKey{message.kind, message.address, part->reference, part->reference16, part->total};
 }
 
 std::vector<ShownMessage> EachAlone(const std::vector<DecodedMessage>& messages) {

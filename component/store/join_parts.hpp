@@ -26,8 +26,10 @@ struct ShownMessage {
   Text text;  // the texts of all parts, in part order
 };
 
-// What the parts of one concatenated message share.
+// What the parts of one concatenated message share: a stored outgoing part never joins a
+// received one, even with the same correspondent and reference.
 struct PartsKey {
+  MessageKind kind = MessageKind::kDeliver;
   Text sender;
   unsigned reference = 0;
   bool reference16 = false;

@@ -163,6 +163,53 @@ std::vector<StoredMessage> ParseCmgl(Memory memory, TextView reply) {
   return messages;
 }
 
+std::optional<Text> ParseCmgr(TextView reply) {
+  const std::vector<TextView> lines = ReplyLines(reply);
+  for (std::size_t at = 0; at < lines.size(); ++at) {
+    if (!TrimSpaces(lines[at]).starts_with(u"+CMGR:")) continue;
+    Text pdu;
+    for (std::size_t next = at + 1; next < lines.size() && !EndsPdu(lines[next]); ++next) {
+      if (IsHexLine(lines[next])) {
+        pdu += lines[next];
+      } else if (!IsUnsolicited(lines[next])) {
+        return std::nullopt;
+      }
+    }
+    if (pdu.empty()) return std::nullopt;
+    return pdu;
+  }
+  return std::nullopt;
+}
+
+bool SamePdu(TextView a, TextView b) {
+  const auto digits = [](TextView pdu) {
+    Text out;
+    for (char16_t c : pdu) {
+      if (c != u' ') out += (c >= u'a' && c <= u'f') ? static_cast<char16_t>(c - 0x20) : c;
+    }
+    return out;
+  };
+  return digits(a) == digits(b);
+}
+
+std::optional<Memory> ParseSelectedMemory(TextView reply) {
+  constexpr TextView kCpms = u"+CPMS:";
+  for (TextView line : SplitLines(reply)) {
+    line = TrimSpaces(line);
+    if (!line.starts_with(kCpms)) continue;
+    TextView name = TrimSpaces(line.substr(kCpms.size()));
+    name = name.substr(0, name.find(u','));
+    if (name.size() < 2 || name.front() != u'"' || name.back() != u'"') return std::nullopt;
+    name = name.substr(1, name.size() - 2);
+    for (Memory memory : {Memory::kPhone, Memory::kSim, Memory::kStatusReports, Memory::kCombined,
+                          Memory::kBroadcast}) {
+      if (AtName(memory) == name) return memory;
+    }
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 Text OneLine(Text line) {
   for (char16_t& c : line) {
     if (c == u'\r' || c == u'\n') c = u' ';

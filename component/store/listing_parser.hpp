@@ -35,6 +35,19 @@ struct StoredMessage {
 // one PDU line becomes a message, shown in full or not.
 std::vector<StoredMessage> ParseCmgl(Memory memory, TextView reply);
 
+// The PDU of the reply to AT+CMGR=<index> (3GPP TS 27.005, 3.4.3):
+//   +CMGR: <stat>,[<alpha>],<length><CR><LF><pdu><CR><LF>OK
+// with unsolicited lines stepped over; nothing when the reply holds no +CMGR entry (an empty
+// index answers with an error or a bare OK) or its PDU lines are damaged.
+std::optional<Text> ParseCmgr(TextView reply);
+
+// The same octets: the hexadecimal digits of both, spaces left out, either case.
+bool SamePdu(TextView a, TextView b);
+
+// The memory that list, read and delete commands act on, as the reply to AT+CPMS? names it
+// first ("+CPMS: "SM",3,20,..."); nothing when the reply names none this object knows.
+std::optional<Memory> ParseSelectedMemory(TextView reply);
+
 // A display line made safe to join with CR LF: a CR or LF inside a message's text becomes a
 // space, so that one message can never pass itself off as another from another sender.
 Text OneLine(Text line);

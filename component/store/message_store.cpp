@@ -6,6 +6,8 @@
 namespace quorlin {
 namespace {
 
+using Outcome = DeletionItem::Outcome;
+
 // How often one delete selects its memory again when the host keeps changing it from a yield.
 constexpr int kMaxSelections = 3;
 
@@ -61,19 +63,32 @@ FinalResult MessageStore::Reset() {
 }
 
 MessageStore::Selection MessageStore::Select(Memory memory) {
-  // AT+CPMS=<mem1>: the memory that the following list and delete commands act on.
+  // AT+CPMS=<mem1>: the memory that the following list, read and delete commands act on.
   MemoryMayChange();
   const unsigned ours = memory_changes_;
   const Reply reply = Exchange(u"AT+CPMS=\"" + Text(AtName(memory)) + u"\"", kSelectPolls);
   if (!reply.Ok()) return Selection::kRefused;
+  if (exchange_.UnansweredCount() != trusted_through_ && !Confirm(memory)) {
+    return Selection::kUnconfirmed;
+  }
   return memory_changes_ == ours ? Selection::kConfirmed : Selection::kOvertaken;
 }
 
+bool MessageStore::Confirm(Memory memory) {
+  const unsigned unanswered = exchange_.UnansweredCount();
+  const Reply reply = Exchange(u"AT+CPMS?", kSelectPolls);
+  if (!reply.Ok() || ParseSelectedMemory(reply.WholeLines()) != memory) return false;
+  // The query was answered in full: whatever late reply there was has come and gone.
+  trusted_through_ = unanswered;
+  return true;
+}
+
 bool MessageStore::ListMemory(Memory memory, const ReplyBounds& bounds,
-                              std::vector<StoredMessage>& records) {
+                              std::vector<StoredMessage>& records, bool& confirmed) {
   const Selection selection = Select(memory);
   const unsigned selected_at = memory_changes_;
-  if (selection == Selection::kRefused) return false;
+  confirmed = selection != Selection::kUnconfirmed;
+  if (selection == Selection::kRefused || selection == Selection::kUnconfirmed) return false;
   // AT+CMGL=4: every message of the memory, whatever its status. The outcome is not examined:
   // whatever arrived in whole lines is parsed.
   const Reply reply = Exchange(u"AT+CMGL=4", kListingPolls, bounds);
@@ -83,12 +98,15 @@ bool MessageStore::ListMemory(Memory memory, const ReplyBounds& bounds,
   return selection == Selection::kConfirmed && !reply.input_lost && memory_changes_ == selected_at;
 }
 
-void MessageStore::ReadAll(const ReplyBounds& listing_bounds, bool join) {
+bool MessageStore::ReadAll(const ReplyBounds& listing_bounds, bool join) {
   const unsigned started_on = port_changes_;
   std::vector<StoredMessage> records;
   std::vector<Memory> deletable;
+  bool all_confirmed = true;
   for (Memory memory : kListedMemories) {
-    if (ListMemory(memory, listing_bounds, records)) deletable.push_back(memory);
+    bool confirmed = true;
+    if (ListMemory(memory, listing_bounds, records, confirmed)) deletable.push_back(memory);
+    all_confirmed = all_confirmed && confirmed;
   }
   // The host closed or swapped the port from a yield: the memories may come from two devices,
   // and the next deletion would act on the last.
@@ -101,6 +119,7 @@ void MessageStore::ReadAll(const ReplyBounds& listing_bounds, bool join) {
   records_ = std::move(records);
   listed_on_ = port_changes_;
   Show(join);
+  return all_confirmed;
 }
 
 void MessageStore::Show(bool join) {
@@ -122,13 +141,18 @@ std::vector<DeletionItem> MessageStore::DeleteListed() {
   const unsigned started_on = port_changes_;
   std::vector<DeletionItem> items;
   OwnSelection own;
+  bool stopped = false;
   // The records are reached through the member on every turn: the host may list anew while the
   // exchange yields to it.
   for (std::size_t at = 0; at < records_.size(); ++at) {
     const StoredMessage message = records_[at];
     if (!message.listed || message.deleted) continue;
+    if (stopped) {
+      items.push_back({message.memory, message.index.value_or(0), Outcome::kStopped});
+      continue;
+    }
     items.push_back(DeleteOne(message, started_on, own));
-    if (items.back().outcome == DeletionItem::Outcome::kDeleted && at < records_.size()) {
+    if (items.back().outcome == Outcome::kDeleted && at < records_.size()) {
       StoredMessage& still_listed = records_[at];
       if (still_listed.listed && !still_listed.deleted && still_listed.memory == message.memory &&
           still_listed.index == message.index) {
@@ -137,14 +161,15 @@ std::vector<DeletionItem> MessageStore::DeleteListed() {
     }
     // The host closed or reopened the port from a yield: the rest stays listed, for a device
     // that may not even be the one listed.
-    if (items.back().outcome == DeletionItem::Outcome::kPortGone) break;
+    if (items.back().outcome == Outcome::kPortGone) break;
+    // A modem that stopped answering would cost the whole wait on every message left.
+    stopped = items.back().outcome == Outcome::kNoAnswer;
   }
   return items;
 }
 
 DeletionItem MessageStore::DeleteOne(const StoredMessage& message, unsigned started_on,
                                      OwnSelection& own) {
-  using Outcome = DeletionItem::Outcome;
   const auto item = [&](Outcome outcome) {
     return DeletionItem{message.memory, message.index.value_or(0), outcome};
   };
@@ -154,19 +179,38 @@ DeletionItem MessageStore::DeleteOne(const StoredMessage& message, unsigned star
   if (message.kept) return item(Outcome::kKept);
   if (listed_on_ != started_on) return item(Outcome::kOtherPort);
   Hold hold = EnsureSelected(message.memory, started_on, own);
+  const Clock::TimePoint paused_from = clock_.Now();
   if (hold == Hold::kHolds) {
     clock_.YieldToHost();
-    // A pause before every delete, the first included, lets a slow phone finish what came
-    // before.
-    clock_.Sleep(std::chrono::milliseconds(500));
     // The host may have chosen another memory, reset the phone or closed the port meanwhile.
     hold = EnsureSelected(message.memory, started_on, own);
   }
   if (hold == Hold::kPortGone) return item(Outcome::kPortGone);
   if (hold == Hold::kRefused) return item(Outcome::kNotSelected);
+  const Outcome read_back = ReadBack(message);
+  if (port_changes_ != started_on) return item(Outcome::kPortGone);
+  if (read_back != Outcome::kDeleted) return item(read_back);
+  // The host chose another memory from a yield of the read back: what it read may not be ours.
+  if (own.at != memory_changes_) return item(Outcome::kNotSelected);
+  // A pause before every delete, the first included, lets a slow phone finish what came before;
+  // the read back runs inside it.
+  const auto pause = std::chrono::milliseconds(500) - (clock_.Now() - paused_from);
+  if (pause > pause.zero()) {
+    clock_.Sleep(std::chrono::duration_cast<std::chrono::milliseconds>(pause));
+  }
   const Reply reply =
       Exchange(u"AT+CMGD=" + FromAscii(std::to_string(message.index.value_or(0))), kDeletePolls);
+  if (reply.result == FinalResult::kNoAnswer) return item(Outcome::kNoAnswer);
   return item(reply.Ok() ? Outcome::kDeleted : Outcome::kRefused);
+}
+
+DeletionItem::Outcome MessageStore::ReadBack(const StoredMessage& message) {
+  const Reply reply =
+      Exchange(u"AT+CMGR=" + FromAscii(std::to_string(message.index.value_or(0))), kDeletePolls);
+  if (reply.result == FinalResult::kNoAnswer) return Outcome::kNoAnswer;
+  const auto pdu = ParseCmgr(reply.WholeLines());
+  if (!reply.Ok() || !pdu || !SamePdu(*pdu, message.pdu)) return Outcome::kChanged;
+  return Outcome::kDeleted;
 }
 
 // AT+CMGD acts on whatever memory the modem has selected: without ours, it would delete a

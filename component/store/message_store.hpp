@@ -35,7 +35,10 @@ struct DeletionItem {
     kKept,         // a part of a message still incomplete: it stays for a later run
     kOtherPort,    // listed before the port was last closed or opened
     kNotSelected,  // its memory could not be selected and kept selected
-    kRefused,      // the modem answered AT+CMGD with an error, or not at all
+    kChanged,      // read back, the index holds no PDU, another PDU, or an unreadable one
+    kRefused,      // the modem answered AT+CMGD with an error
+    kNoAnswer,     // the modem did not answer the read back or the delete: the run stops
+    kStopped,      // not tried: the modem had stopped answering
     kPortGone,     // the port was closed or opened meanwhile: nothing after it was tried
   };
   Memory memory = Memory::kPhone;
@@ -63,17 +66,20 @@ class MessageStore {
   FinalResult Reset();
 
   // Selects and lists each memory of kListedMemories; a memory that cannot be selected
-  // contributes nothing. A memory's messages are listed for deletion only when its own selection
-  // was confirmed, nothing (the host, from a yield) changed the memory until its listing ended,
-  // and no input was lost on the way. With `join`, the parts of a concatenated message show as
-  // one message, and the parts of one still incomplete are kept. The new listing replaces the
-  // old one, even when it lists nothing: the modem may have given the old indexes to new
-  // messages meanwhile.
-  void ReadAll(const ReplyBounds& listing_bounds, bool join);
+  // contributes nothing. False when a selection could not be confirmed (see Select): that
+  // memory was not listed, and the read did not end well whatever the last status. A memory's
+  // messages are listed for deletion only when its own selection was confirmed, nothing (the host,
+  // from a yield) changed the memory until its listing ended, and no input was lost on the way.
+  // With `join`, the parts of a concatenated message show as one message, and the parts of one
+  // still incomplete are kept. The new listing replaces the old one, even when it lists nothing:
+  // the modem may have given the old indexes to new messages meanwhile.
+  bool ReadAll(const ReplyBounds& listing_bounds, bool join);
 
   // Deletes every message that is still Deletable, in listing order, each under a selection of
-  // its memory made right before; one item per listed message it came to. Nothing when nothing
-  // was listed.
+  // its memory made right before, and only when the modem, asked right before (AT+CMGR), still
+  // holds exactly the PDU that was shown at that index; one item per listed message it came to.
+  // Once the modem leaves a read back or a delete unanswered, the rest is not tried. Nothing
+  // when nothing was listed.
   std::vector<DeletionItem> DeleteListed();
 
   // Sees every command, every read and every status of the AT dialogue (null: nobody).
@@ -88,7 +94,7 @@ class MessageStore {
   std::size_t ListedCount() const;
 
  private:
-  enum class Selection { kConfirmed, kOvertaken, kRefused };
+  enum class Selection { kConfirmed, kOvertaken, kRefused, kUnconfirmed };
   enum class Hold { kHolds, kRefused, kPortGone };
   // Our own last selection during one deletion: its memory, whether the modem confirmed it, and
   // memory_changes_ right after it (nothing when the host overtook it).
@@ -102,9 +108,17 @@ class MessageStore {
   Reply Exchange(TextView command, int polls, const ReplyBounds& bounds = kShortReply);
   // AT+CPMS=<mem1>: confirmed when the modem said OK and nothing else changed the memory
   // meanwhile (a host re-entering from a yield), overtaken when it said OK but something did.
+  // After an exchange the modem left unanswered, its late "OK" may be what answered: then
+  // AT+CPMS? must name the memory, or the selection is unconfirmed.
   Selection Select(Memory memory);
+  // True when AT+CPMS? names `memory` as the one list, read and delete commands act on.
+  bool Confirm(Memory memory);
+  // AT+CMGR=<index>: the modem still holds exactly the PDU shown for `message`.
+  DeletionItem::Outcome ReadBack(const StoredMessage& message);
   // One memory's listing, appended to `records`; true when it may be deleted from.
-  bool ListMemory(Memory memory, const ReplyBounds& bounds, std::vector<StoredMessage>& records);
+  // `confirmed` turns false when the memory's selection could not be confirmed.
+  bool ListMemory(Memory memory, const ReplyBounds& bounds, std::vector<StoredMessage>& records,
+                  bool& confirmed);
   void Show(bool join);
   DeletionItem DeleteOne(const StoredMessage& message, unsigned started_on, OwnSelection& own);
   // Makes sure `memory` is selected under our own confirmed selection, selecting it again when
@@ -121,6 +135,8 @@ class MessageStore {
   // Counts what may change the modem's message memory (selections, resets, closing or opening the
   // port), so that an operation notices one made by the host from a yield.
   unsigned memory_changes_ = 0;
+  // exchange_.UnansweredCount() when the selected memory was last known for certain.
+  unsigned trusted_through_ = 0;
   // Counts port changes: a deletion stops when the port it started on is gone.
   unsigned port_changes_ = 0;
   // port_changes_ when the records were listed: another device may stand behind the port once

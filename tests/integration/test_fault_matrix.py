@@ -172,8 +172,15 @@ ROWS = [
     Row("hang-up inside the second PDU of the listing", "both",
         ["--hangup-after-bytes", str(hangup_inside_second_message("base"))],
         "No answer", "1 1:Error ", "ME 1", "none"),
+    # A modem that stops answering stops the run: the rest is not tried, not waited for.
     Row("silence on AT+CMGD=2", "DeleteMsg", ["--silent", "AT+CMGD=2"],
-        "OK", "1 2:Error 1-1003:OK 2-1:OK 2-10:OK ", "all", "all but ME 2"),
+        "OK", "2 10:Error ", "all", "ME 1"),
+    Row("silence on AT+CMGR=1003", "DeleteMsg", ["--silent", "AT+CMGR=1003"],
+        "OK", "2 10:Error ", "all", "ME 1, ME 2", max_seconds=40),
+    # A read back that finds no message at the index keeps it listed, and the run goes on.
+    Row("+CMS ERROR on the read back of ME 2", "DeleteMsg",
+        ["--fail", "AT+CMGR=2:cms=321"], "OK", "1 2:Error 1-1003:OK " + SM_DELETED, "all",
+        "all but ME 2"),
     Row("ERROR on AT+CMGD=2", "DeleteMsg", ["--fail", "AT+CMGD=2"],
         "OK", "1 2:Error 1-1003:OK 2-1:OK 2-10:OK ", "all", "all but ME 2", echo="off"),
     Row("+CMS ERROR on AT+CMGD=1003", "DeleteMsg", ["--fail", "AT+CMGD=1003:cms"],

@@ -44,6 +44,10 @@ class TwoMemoryPhone {
   std::string late_command;
   milliseconds late_by{0};
   std::string refused_command;  // answered ERROR, without effect
+  // "ME" and "SM" are one memory (some modems alias them): both names reach the SIM.
+  bool aliased = false;
+  // Each freed index takes a new message at once (a full store that the network refills).
+  bool refills = false;
 
  private:
   std::vector<Chunk> Respond(const std::string& command) {
@@ -57,26 +61,39 @@ class TwoMemoryPhone {
     return {{delay, command == refused_command ? "\r\nERROR\r\n" : Execute(command)}};
   }
 
+  std::map<int, std::string>& Selected() { return memories[aliased ? "SM" : selected]; }
+
   std::string Execute(const std::string& command) {
     const std::string ok = "\r\nOK\r\n";
     if (command == "AT+CPMS=\"ME\"" || command == "AT+CPMS=\"SM\"") {
       selected = command.substr(9, 2);
-      const std::string used = std::to_string(memories[selected].size());
+      const std::string used = std::to_string(Selected().size());
       return "\r\n+CPMS: " + used + ",20," + used + ",20," + used + ",20\r\n" + ok;
+    }
+    if (command == "AT+CPMS?") return "\r\n+CPMS: \"" + selected + "\",1,20\r\n" + ok;
+    if (command.starts_with("AT+CMGR=")) {
+      const auto message = Selected().find(std::stoi(command.substr(8)));
+      if (message == Selected().end()) return "\r\n+CMS ERROR: 321\r\n";
+      return "\r\n+CMGR: 1,,24\r\n" + message->second + "\r\n" + ok;
     }
     if (command == "AT+CMGL=4") {
       std::string listing = "\r\n";
-      for (const auto& [index, pdu] : memories[selected]) {
+      for (const auto& [index, pdu] : Selected()) {
         listing += "+CMGL: " + std::to_string(index) + ",1,,24\r\n" + pdu + "\r\n";
       }
       return listing + ok;
     }
     if (command.starts_with("AT+CMGD=")) {
-      auto& memory = memories[selected];
+      auto& memory = Selected();
       const auto message = memory.find(std::stoi(command.substr(8)));
       if (message == memory.end()) return "\r\n+CMS ERROR: 321\r\n";
       deleted.push_back(message->second);
-      memory.erase(message);
+      if (refills) {
+        message->second = Pdu(next_newcomer_);
+        next_newcomer_ = next_newcomer_ == 9 ? 0 : 9;
+      } else {
+        memory.erase(message);
+      }
       return ok;
     }
     if (command == "ATZ") selected = "SM";  // back to the phone's default memory
@@ -84,6 +101,7 @@ class TwoMemoryPhone {
   }
 
   Clock::TimePoint busy_until_{};
+  int next_newcomer_ = 9;  // new messages come from senders ending in 9 and 0, by turns
 };
 
 // Port 3 leads to one phone, any other number to a second one.
@@ -147,6 +165,16 @@ TEST_F(DeletionGuard, WellBehavedPhoneHasEveryMessageDeleted) {
   ExpectNothingUnseenDeleted();
 }
 
+// Phone memory and SIM are one memory behind two names, and every freed index is filled again:
+// the second name's pass finds newcomers, never shown, at the indexes it lists.
+TEST_F(DeletionGuard, AliasedMemoriesOnARefillingPhone) {
+  phone_.aliased = true;
+  phone_.refills = true;
+  ReadThenDelete();
+  EXPECT_EQ(phone_.deleted.size(), 2u);
+  ExpectNothingUnseenDeleted();
+}
+
 // The phone answers one command late and drops whatever comes meanwhile.
 struct LateCase {
   const char* name;
@@ -171,6 +199,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         LateCase{"SimSelectionLate", "AT+CPMS=\"SM\"", milliseconds(3000), ""},
         LateCase{"SimSelectionVeryLate", "AT+CPMS=\"SM\"", milliseconds(9000), ""},
+        // After the wait for a late reply gave up, before the next selection's answer.
+        LateCase{"SimSelectionFiveSecondsLate", "AT+CPMS=\"SM\"", milliseconds(5000), ""},
+        LateCase{"PhoneSelectionFourSecondsLate", "AT+CPMS=\"ME\"", milliseconds(4200), ""},
+        LateCase{"PhoneSelectionSixSecondsLate", "AT+CPMS=\"ME\"", milliseconds(6000), ""},
         LateCase{"PhoneSelectionLate", "AT+CPMS=\"ME\"", milliseconds(3000), ""},
         LateCase{"PhoneSelectionVeryLate", "AT+CPMS=\"ME\"", milliseconds(7000), ""},
         LateCase{"ListingLateThenSimRefused", "AT+CMGL=4", milliseconds(40000), "AT+CPMS=\"SM\""},
@@ -179,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test_case) { return std::string(test_case.param.name); });
 
 // The host re-enters from the yield inside one operation's exchange of one command.
-enum class HostAction { kReset, kReadAll, kClose, kCloseAndOpenOther };
+enum class HostAction { kReset, kReadAll, kDelete, kClose, kCloseAndOpenOther };
 
 struct ReentryCase {
   bool during_delete;   // else during ReadAllMsg
@@ -191,6 +223,8 @@ class ReenteringHost : public DeletionGuard, public ::testing::WithParamInterfac
 
 TEST_P(ReenteringHost, DeletesNothingUnseenAndEndsSoon) {
   const ReentryCase& c = GetParam();
+  // A full phone that takes a new message into every index freed.
+  phone_.refills = true;
   bool armed = !c.during_delete;
   bool fired = false;
   clock_.on_yield = [&] {
@@ -204,6 +238,9 @@ TEST_P(ReenteringHost, DeletesNothingUnseenAndEndsSoon) {
       case HostAction::kReadAll:
         quorlin_.ReadAllMsg();
         NoteShown();
+        break;
+      case HostAction::kDelete:
+        quorlin_.DeleteMsg();
         break;
       case HostAction::kClose:
         quorlin_.ClosePort();
@@ -228,8 +265,8 @@ TEST_P(ReenteringHost, DeletesNothingUnseenAndEndsSoon) {
 
 std::vector<ReentryCase> ReentryCases() {
   std::vector<ReentryCase> cases;
-  for (HostAction action : {HostAction::kReset, HostAction::kReadAll, HostAction::kClose,
-                            HostAction::kCloseAndOpenOther}) {
+  for (HostAction action : {HostAction::kReset, HostAction::kReadAll, HostAction::kDelete,
+                            HostAction::kClose, HostAction::kCloseAndOpenOther}) {
     for (const char* command : {"AT+CPMS=\"ME\"", "AT+CPMS=\"SM\"", "AT+CMGL=4"}) {
       cases.push_back({false, command, action});
     }

@@ -20,6 +20,11 @@ DecodedMessage Part(const char16_t* sender, unsigned reference, unsigned part, u
   return message;
 }
 
+DecodedMessage Outgoing(DecodedMessage message) {
+  message.kind = MessageKind::kSubmit;
+  return message;
+}
+
 struct JoinCase {
   const char* name;
   std::vector<DecodedMessage> listing;
@@ -85,6 +90,14 @@ INSTANTIATE_TEST_SUITE_P(
                                {{0, 3}, {1, 2}},
                                {true, true},
                                u"17.05.24 10:31\t+79161234567\txX"},
+                      // A stored outgoing part and a received one of one correspondent and
+                      // reference are two messages, each complete on its own.
+                      JoinCase{"KindsDoNotMix",
+                               {Part(kAnna, 7, 1, 2, u"A"), Outgoing(Part(kAnna, 7, 1, 2, u"a")),
+                                Part(kAnna, 7, 2, 2, u"B"), Outgoing(Part(kAnna, 7, 2, 2, u"b"))},
+                               {{0, 2}, {1, 3}},
+                               {true, true},
+                               u"17.05.24 10:31\t+79161234567\tAB"},
                       JoinCase{"PartNotShownInFullSpoilsItsGroup",
                                {Part(kAnna, 7, 1, 2, u"A"), Part(kAnna, 7, 2, 2, u"B", false)},
                                {{0}, {1}},
