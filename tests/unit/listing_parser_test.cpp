@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "pdu/decode_pdu.hpp"
 #include "quorlin.hpp"
 #include "store/join_parts.hpp"
@@ -189,6 +191,65 @@ TEST(ParseCmgl, MessageWithNoTextStillShowsItsLine) {
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(records[0].shown_in_full);
   EXPECT_EQ(SmsText(EachAlone({records[0].message})), u"\r\n");
+}
+
+}  // namespace
+}  // namespace quorlin
+
+namespace quorlin {
+namespace {
+
+// The reply to AT+CMGR=<index>: the PDU the read back compares with the one shown.
+struct ReadBackCase {
+  const char* name;
+  Text reply;
+  std::optional<Text> pdu;
+};
+
+class CmgrReplies : public testing::TestWithParam<ReadBackCase> {};
+
+TEST_P(CmgrReplies, GiveThePduOrNothing) {
+  EXPECT_EQ(ParseCmgr(GetParam().reply), GetParam().pdu) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CmgrReplies,
+    testing::Values(
+        ReadBackCase{"plain", Lines({u"", u"+CMGR: 1,,24", kHello, u"", u"OK"}), Text(kHello)},
+        ReadBackCase{"echo, no space, phone-book name",
+                     Lines({u"AT+CMGR=3", u"+CMGR:0,\"OK Taxi\",24", kHello, u"OK"}),
+                     Text(kHello)},
+        ReadBackCase{"unsolicited line inside the PDU",
+                     Lines({u"+CMGR: 1,,24", kHello.substr(0, 30), u"^RSSI:19", kHello.substr(30),
+                            u"OK"}),
+                     Text(kHello.substr(0, 30)) + Text(kHello.substr(30))},
+        ReadBackCase{"empty index answered with an error", Lines({u"+CMS ERROR: 321"}),
+                     std::nullopt},
+        ReadBackCase{"empty index answered with a bare OK", Lines({u"", u"OK"}), std::nullopt},
+        ReadBackCase{"damaged line inside the entry",
+                     Lines({u"+CMGR: 1,,24", Text(kHello.substr(0, 20)) + u"2,1,,24", kHello,
+                            u"OK"}),
+                     std::nullopt}),
+    [](const auto& test_case) {
+      std::string name;
+      for (const char* c = test_case.param.name; *c; ++c) name += std::isalnum(*c) ? *c : '_';
+      return name;
+    });
+
+TEST(SamePdu, IgnoresSpacesAndCaseOnly) {
+  EXPECT_TRUE(SamePdu(u"07 91ab", u"0791AB"));
+  EXPECT_FALSE(SamePdu(u"0791AB", u"0791AC"));
+  EXPECT_FALSE(SamePdu(u"0791AB", u"0791AB00"));
+}
+
+TEST(ParseSelectedMemory, NamesTheFirstMemory) {
+  EXPECT_EQ(ParseSelectedMemory(Lines({u"+CPMS: \"SM\",1,20,\"ME\",2,20", u"OK"})), Memory::kSim);
+  EXPECT_EQ(ParseSelectedMemory(Lines({u"AT+CPMS?", u"+CPMS:\"ME\",0,255", u"OK"})),
+            Memory::kPhone);
+  // The answer to AT+CPMS=<mem1> counts, it names nothing.
+  EXPECT_EQ(ParseSelectedMemory(Lines({u"+CPMS: 1,20,1,20,1,20", u"OK"})), std::nullopt);
+  EXPECT_EQ(ParseSelectedMemory(Lines({u"+CPMS: \"XX\",1,20", u"OK"})), std::nullopt);
+  EXPECT_EQ(ParseSelectedMemory(u"OK"), std::nullopt);
 }
 
 }  // namespace
