@@ -217,19 +217,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReadBackCase{"plain", Lines({u"", u"+CMGR: 1,,24", kHello, u"", u"OK"}), Text(kHello)},
         ReadBackCase{"echo, no space, phone-book name",
-                     Lines({u"AT+CMGR=3", u"+CMGR:0,\"OK Taxi\",24", kHello, u"OK"}),
-                     Text(kHello)},
-        ReadBackCase{"unsolicited line inside the PDU",
-                     Lines({u"+CMGR: 1,,24", kHello.substr(0, 30), u"^RSSI:19", kHello.substr(30),
-                            u"OK"}),
-                     Text(kHello.substr(0, 30)) + Text(kHello.substr(30))},
+                     Lines({u"AT+CMGR=3", u"+CMGR:0,\"OK Taxi\",24", kHello, u"OK"}), Text(kHello)},
+        ReadBackCase{
+            "unsolicited line inside the PDU",
+            Lines({u"+CMGR: 1,,24", kHello.substr(0, 30), u"^RSSI:19", kHello.substr(30), u"OK"}),
+            Text(kHello.substr(0, 30)) + Text(kHello.substr(30))},
         ReadBackCase{"empty index answered with an error", Lines({u"+CMS ERROR: 321"}),
                      std::nullopt},
         ReadBackCase{"empty index answered with a bare OK", Lines({u"", u"OK"}), std::nullopt},
-        ReadBackCase{"damaged line inside the entry",
-                     Lines({u"+CMGR: 1,,24", Text(kHello.substr(0, 20)) + u"2,1,,24", kHello,
-                            u"OK"}),
-                     std::nullopt}),
+        ReadBackCase{
+            "damaged line inside the entry",
+            Lines({u"+CMGR: 1,,24", Text(kHello.substr(0, 20)) + u"2,1,,24", kHello, u"OK"}),
+            std::nullopt}),
     [](const auto& test_case) {
       std::string name;
       for (const char* c = test_case.param.name; *c; ++c) name += std::isalnum(*c) ? *c : '_';
