@@ -164,10 +164,7 @@ std::vector<StoredMessage> ParseCmgl(Memory memory, TextView reply) {
 }
 
 Text OneLine(Text line) {
-  for (char16_t& c : line) {
-    if (c == u'\r' || c == u'\n') c = u' ';
-  }
-  return line;
+  return SafeDisplayLine(line);
 }
 
 }  // namespace quorlin

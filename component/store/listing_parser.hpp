@@ -35,8 +35,9 @@ struct StoredMessage {
 // one PDU line becomes a message, shown in full or not.
 std::vector<StoredMessage> ParseCmgl(Memory memory, TextView reply);
 
-// A display line made safe to join with CR LF: a CR or LF inside a message's text becomes a
-// space, so that one message can never pass itself off as another from another sender.
+// A display line made safe to join with CR LF (SafeDisplayLine): a CR or LF inside a message's
+// text becomes a space, so that one message can never pass itself off as another from another
+// sender, and no control character ends or reorders the line.
 Text OneLine(Text line);
 
 }  // namespace quorlin

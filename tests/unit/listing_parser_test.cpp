@@ -188,7 +188,7 @@ TEST(ParseCmgl, MessageWithNoTextStillShowsItsLine) {
                                                         u"08021524103502100"}));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(records[0].shown_in_full);
-  EXPECT_EQ(SmsText(EachAlone({records[0].message})), u"\r\n");
+  EXPECT_EQ(SmsText(EachAlone({records[0].message})), u"25.12.08 14:30:05\t+12345678901\t\r\n");
 }
 
 }  // namespace
