@@ -58,7 +58,9 @@ nlohmann::json MessageJson(const DecodedMessage& message) {
       {"concatenation", nullptr},
       {"text", ToUtf8(message.text)},
       {"whole", message.whole},
+      {"decoded", !message.undecodable},
   };
+  if (message.undecodable) object["reason"] = ToUtf8(*message.undecodable);
   if (const auto& part = message.concatenation) {
     object["concatenation"] = {{"reference", part->reference},
                                {"reference16", part->reference16},

@@ -3,15 +3,7 @@
 namespace quorlin::cli {
 
 std::string PrintableLine(TextView line) {
-  Text printable(line);
-  for (char16_t& c : printable) {
-    if (c == u'\r' || c == u'\n') {
-      c = u' ';
-    } else if ((c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F)) {
-      c = u'\uFFFD';
-    }
-  }
-  return ToUtf8(printable);
+  return ToUtf8(SafeDisplayLine(line));
 }
 
 bool WriteLine(std::FILE* stream, const std::string& line) {

@@ -9,8 +9,9 @@
 
 namespace quorlin::cli {
 
-// One display line in UTF-8: CR and LF become spaces, every other control character but the
-// tab (C0, DEL, C1) becomes U+FFFD.
+// One display line in UTF-8, by the same rule as the component's SMS (SafeDisplayLine): CR and
+// LF become spaces; other controls but the tab, line separators and bidirectional controls
+// become U+FFFD.
 std::string PrintableLine(TextView line);
 
 // Writes the bytes and a line feed; false when the stream took them not.

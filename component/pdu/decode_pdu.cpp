@@ -26,6 +26,7 @@ constexpr std::uint8_t kMtiSubmit = 0x01;
 constexpr std::uint8_t kUdhi = 0x40;
 constexpr std::uint8_t kTonAlphanumeric = 0x50;  // type of number 101, bits 6-4
 constexpr std::size_t kMaxSeptets = 160;
+constexpr std::size_t kMaxUserDataOctets = 140;
 constexpr std::size_t kTimeStampOctets = 7;
 
 // The PDU text as octets: spaces and other blanks dropped, either case accepted. The PDU ends at
@@ -165,34 +166,85 @@ std::optional<Concatenation> FindConcatenation(Octets header) {
   return std::nullopt;
 }
 
-// TP-UDL and TP-UD. With a user-data header (TP-UDHI) the header is stepped over by its own
-// length octet (TP-UDHL); in 7-bit the text then starts at the next septet boundary.
-Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header, DecodedMessage& message) {
-  const std::size_t udl = reader.Read().value_or(0);
-  const Coding alphabet = AlphabetOf(dcs);
-  message.coding = alphabet;
-  const Octets ud = reader.Take(alphabet == Coding::kGsm7 ? (udl * 7 + 7) / 8 : udl);
-  const std::size_t header_octets = has_header && !ud.empty() ? 1U + ud[0] : 0U;
-  if (header_octets > 1 && header_octets <= ud.size()) {
-    message.concatenation = FindConcatenation(ud.subspan(1, header_octets - 1));
-  }
+// The first reason found is the one the message shows.
+void MarkUndecodable(DecodedMessage& message, TextView reason) {
+  if (!message.undecodable) message.undecodable = Text(reason);
+}
 
+// Every information element of a user-data header (IEI, IEDL, its data) ends inside it, the
+// last one exactly at its end.
+bool ElementsFit(Octets elements) {
+  std::size_t at = 0;
+  while (at < elements.size()) {
+    if (elements.size() - at < 2) return false;
+    at += 2U + elements[at + 1];
+  }
+  return at == elements.size();
+}
+
+// The octets of the user-data header, TP-UDHL included; 0 when it does not fit inside the user
+// data, which is then read as text, as if TP-UDHI were set by mistake.
+std::size_t HeaderOctets(Octets ud, std::size_t udl, bool gsm7, DecodedMessage& message) {
+  const std::size_t octets = ud.empty() ? 0U : 1U + ud[0];
+  const std::size_t septets = (octets * 8 + 6) / 7;
+  if (ud.empty() || octets > ud.size() || (gsm7 && septets > udl)) {
+    MarkUndecodable(message, u"user-data header does not fit");
+    return 0;
+  }
+  const Octets elements = ud.subspan(1, octets - 1);
+  if (!ElementsFit(elements)) MarkUndecodable(message, u"user-data header elements do not fit");
+  message.concatenation = FindConcatenation(elements);
+  return octets;
+}
+
+// The octets TP-UDL announces. In 7-bit a header with no text after it may go without the last
+// octet, which would hold fill bits only.
+std::size_t AnnouncedOctets(Octets ud, std::size_t udl, bool gsm7, bool has_header) {
+  if (!gsm7) return udl;
+  const std::size_t header_octets = has_header && !ud.empty() ? 1U + ud[0] : 0U;
+  if (header_octets > 0 && (header_octets * 8 + 6) / 7 == udl) return header_octets;
+  return (udl * 7 + 7) / 8;
+}
+
+// The text after the header: in 7-bit from the next septet boundary, at most 160 septets.
+Text UserText(Octets ud, std::size_t udl, std::size_t header_octets, Coding alphabet) {
   if (alphabet == Coding::kGsm7) {
     const std::size_t header_septets = (header_octets * 8 + 6) / 7;
     const std::size_t septets = udl < kMaxSeptets ? udl : kMaxSeptets;
     if (header_septets >= septets) return {};
     return UnpackGsm7(ud, header_septets, septets - header_septets);
   }
-  if (header_octets >= ud.size()) return {};
-  const Octets text = ud.subspan(header_octets);
+  const Octets text = ud.subspan(std::min(header_octets, ud.size()));
   if (alphabet == Coding::kEightBit) {
     return DecodeCp1251(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()));
   }
-  Text out;
+  Text out;  // a last lone octet of UCS2 shows as nothing
   for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
     out.push_back(static_cast<char16_t>(text[i] << 8 | text[i + 1]));
   }
   return out;
+}
+
+// TP-UDL and TP-UD, with the user-data header (TP-UDHI) stepped over by its length octet
+// (TP-UDHL). A PDU holds at most 140 octets of user data, header included.
+Text ReadUserData(OctetReader& reader, std::uint8_t dcs, bool has_header, DecodedMessage& message) {
+  const auto udl_octet = reader.Read();
+  const std::size_t udl = udl_octet.value_or(0);
+  const Coding alphabet = AlphabetOf(dcs);
+  message.coding = alphabet;
+  const bool gsm7 = alphabet == Coding::kGsm7;
+  const Octets ud = reader.Take(std::min(gsm7 ? (udl * 7 + 7) / 8 : udl, reader.Remaining()));
+  if (udl > (gsm7 ? kMaxSeptets : kMaxUserDataOctets)) {
+    MarkUndecodable(message, u"user data longer than 140 octets");
+  }
+  if (!udl_octet || ud.size() < AnnouncedOctets(ud, udl, gsm7, has_header)) {
+    MarkUndecodable(message, u"user data cut short");
+  }
+  const std::size_t header_octets = has_header ? HeaderOctets(ud, udl, gsm7, message) : 0U;
+  if (alphabet == Coding::kUcs2 && (ud.size() - header_octets) % 2 != 0) {
+    MarkUndecodable(message, u"odd UCS2 length");
+  }
+  return UserText(ud, udl, header_octets, alphabet);
 }
 
 // The word of a TP-ST value. The four values seen in practice keep their own words; the others
@@ -220,17 +272,6 @@ bool LooksLikeValidityPeriod(std::optional<std::uint8_t> octet) {
   return octet && (*octet == 0xFF || *octet == 0x8F);
 }
 
-Text Compose(TextView stamp, TextView address, TextView body, DecodedMessage& message) {
-  message.text = Text(body);
-  if (body.empty()) return {};
-  Text line(stamp);
-  line += u'\t';
-  line += address;
-  line += u'\t';
-  line += body;
-  return line;
-}
-
 Text DecodeDeliver(OctetReader& reader, bool has_header, DecodedMessage& message) {
   message.kind = MessageKind::kDeliver;
   message.address = ReadAddress(reader, message);
@@ -238,13 +279,12 @@ Text DecodeDeliver(OctetReader& reader, bool has_header, DecodedMessage& message
   const std::uint8_t dcs = reader.Read().value_or(0);
   if (LooksLikeValidityPeriod(reader.Peek())) {
     reader.Skip(1);
-    return Compose({}, message.address, ReadUserData(reader, dcs, has_header, message), message);
+    return ReadUserData(reader, dcs, has_header, message);
   }
   const Octets stamp_octets = reader.Take(kTimeStampOctets);
   message.time_stamp = ReadStamp(stamp_octets);
   message.stamp_text = FormatStamp(stamp_octets, u" ");
-  return Compose(message.stamp_text, message.address,
-                 ReadUserData(reader, dcs, has_header, message), message);
+  return ReadUserData(reader, dcs, has_header, message);
 }
 
 Text DecodeSubmit(OctetReader& reader, std::uint8_t first_octet, bool has_header,
@@ -265,7 +305,7 @@ Text DecodeSubmit(OctetReader& reader, std::uint8_t first_octet, bool has_header
     default:
       break;  // none
   }
-  return Compose({}, message.address, ReadUserData(reader, dcs, has_header, message), message);
+  return ReadUserData(reader, dcs, has_header, message);
 }
 
 Text DecodeReport(OctetReader& reader, DecodedMessage& message) {
@@ -276,7 +316,7 @@ Text DecodeReport(OctetReader& reader, DecodedMessage& message) {
     // Read as user data; the octet after FF/8F stands as both coding and length.
     reader.Skip(1);
     const std::uint8_t dcs = reader.Peek().value_or(0);
-    return Compose({}, message.address, ReadUserData(reader, dcs, false, message), message);
+    return ReadUserData(reader, dcs, false, message);
   }
   const Octets stamp_octets = reader.Take(kTimeStampOctets);
   const Octets discharge_octets = reader.Take(kTimeStampOctets);
@@ -291,7 +331,20 @@ Text DecodeReport(OctetReader& reader, DecodedMessage& message) {
   body += message.address;
   body += u" Дата: ";
   body += discharge;
-  return Compose(message.stamp_text, message.address, body, message);
+  return body;
+}
+
+// The body of the message after its first octet, each layout read its own way.
+Text DecodeBody(OctetReader& reader, std::uint8_t first_octet, DecodedMessage& message) {
+  const bool has_header = (first_octet & kUdhi) != 0;
+  switch (first_octet & 0x03) {
+    case kMtiDeliver:
+      return DecodeDeliver(reader, has_header, message);
+    case kMtiSubmit:
+      return DecodeSubmit(reader, first_octet, has_header, message);
+    default:
+      return DecodeReport(reader, message);
+  }
 }
 
 }  // namespace
@@ -302,20 +355,15 @@ DecodedMessage DecodeMessage(TextView pdu_text) {
   DecodedMessage message;
   message.service_centre = ReadServiceCentre(reader);
   const auto first_octet = reader.Read();
-  if (!first_octet) return message;
-  const bool has_header = (*first_octet & kUdhi) != 0;
-  switch (*first_octet & 0x03) {
-    case kMtiDeliver:
-      message.line = DecodeDeliver(reader, has_header, message);
-      break;
-    case kMtiSubmit:
-      message.line = DecodeSubmit(reader, *first_octet, has_header, message);
-      break;
-    default:
-      message.line = DecodeReport(reader, message);
-      break;
+  if (first_octet) message.text = DecodeBody(reader, *first_octet, message);
+  if (reader.CameShort()) MarkUndecodable(message, u"PDU cut short");
+  message.whole = !message.undecodable;
+  if (message.undecodable) message.text += u" [undecodable: " + *message.undecodable + u"]";
+  // Without a first octet there is no message to show; any other message keeps its line, an
+  // empty text included, so that its sender and time are seen before it is deleted.
+  if (first_octet) {
+    message.line = message.stamp_text + u'\t' + message.address + u'\t' + message.text;
   }
-  message.whole = !reader.CameShort();
   return message;
 }
 

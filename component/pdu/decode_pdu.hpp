@@ -1,6 +1,7 @@
 // One stored message, given as the PDU text the modem lists (hexadecimal, spaces allowed, either
 // case), to one display line: time stamp, tab, address, tab, text. Never fails: whatever the
-// input, the result is a line, empty when the message yields no text.
+// input, the result is a line, the text empty when the message has none; the line itself is
+// empty only when the PDU holds no message at all.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +49,11 @@ struct DecodedMessage {
   Coding coding = Coding::kGsm7;
   std::optional<Concatenation> concatenation;
   Text text;  // the body the line shows: the message, or a report's sentence
-  // Every field was there, and the user data as long as TP-UDL announces: the line shows the
-  // whole message, not a part of it.
+  // Why the message cannot be shown whole: a field or user data cut short, user data longer
+  // than a PDU holds, a header that does not fit, an odd UCS2 length. The text then ends in
+  // " [undecodable: <reason>]" after what could be read.
+  std::optional<Text> undecodable;
+  // No reason above: the line shows the whole message, not a part of it.
   bool whole = false;
   Text line;  // exactly DecodePdu's line
 };

@@ -211,10 +211,7 @@ std::optional<Memory> ParseSelectedMemory(TextView reply) {
 }
 
 Text OneLine(Text line) {
-  for (char16_t& c : line) {
-    if (c == u'\r' || c == u'\n') c = u' ';
-  }
-  return line;
+  return SafeDisplayLine(line);
 }
 
 }  // namespace quorlin

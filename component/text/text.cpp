@@ -129,4 +129,17 @@ TextView TrimSpaces(TextView text) {
   return text.substr(first, last - first + 1);
 }
 
+Text SafeDisplayLine(TextView line) {
+  Text safe(line);
+  for (char16_t& c : safe) {
+    if (c == u'\r' || c == u'\n') {
+      c = u' ';
+    } else if ((c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029 ||
+               (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+      c = static_cast<char16_t>(kReplacement);
+    }
+  }
+  return safe;
+}
+
 }  // namespace quorlin

@@ -27,4 +27,11 @@ bool IsPlainDecimal(TextView text);
 // Leading and trailing space characters (U+0020 only) removed.
 TextView TrimSpaces(TextView text);
 
+// One display line that any host can carry whole: CR and LF become spaces, so that a text
+// cannot start a line of its own; every other control character but the tab (C0 with NUL,
+// DEL, C1), the line and paragraph separators and the bidirectional controls (U+202A-U+202E,
+// U+2066-U+2069) become U+FFFD, so that no C string ends early and no reader splits or
+// reorders the line.
+Text SafeDisplayLine(TextView line);
+
 }  // namespace quorlin

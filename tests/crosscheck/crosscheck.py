@@ -266,7 +266,7 @@ def gen_deliver(rng, alphabet, concat=None):
     udl, ud, text = user_data(rng, alphabet, header)
     tpdu = (bytes([first]) + address_field(addr) + bytes([0x00, dcs]) + stamp_octets(when, tz)
             + bytes([udl]) + ud)
-    truth = ("", "", "") if not text else (fmt_stamp(when), shown_address(addr), text)
+    truth = (fmt_stamp(when), shown_address(addr), text)
     return Case(f"deliver/{alphabet}" + (f"/concat{concat}" if concat else ""), sc + tpdu,
                 truth, addr[0] == "alnum", tags_of(sc, addr, text if alphabet != "8bit" else ""))
 
@@ -295,7 +295,7 @@ def gen_submit(rng, alphabet, with_header):
     udl, ud, text = user_data(rng, alphabet, header)
     tpdu = (bytes([first, rng.randint(0, 255)]) + address_field(addr) + bytes([0x00, dcs]) + vp
             + bytes([udl]) + ud)
-    truth = ("", "", "") if not text else ("", shown_address(addr), text)
+    truth = ("", shown_address(addr), text)
     return Case(f"submit/{alphabet}" + ("/header" if with_header else ""), sc + tpdu, truth,
                 addr[0] == "alnum", tags_of(sc, addr, text if alphabet != "8bit" else ""))
 
@@ -436,8 +436,7 @@ def theirs(pdu, alnum):
         # The binding sizes a 7-bit text by its septet count, so each escape pair leaves a
         # NUL and stray units after the real text; UCS2 text never holds U+0000 here.
         text = text.split("\x00", 1)[0]
-    if not text:
-        return ("", "", "")  # a message without text gives an empty line
+    # A message without text keeps its line, the text empty.
     stamp = "" if sms["Type"] == "Submit" else fmt_stamp(gammu_year(sms["DateTime"]))
     return (stamp, number, text)
 
@@ -447,13 +446,15 @@ FIELDS = ("time stamp", "address", "text")
 
 def one_line(reading):
     """quorlin decode prints one line per PDU: a line break inside a text shows as a space, any
-    other control character but the tab as U+FFFD."""
+    other control character but the tab, a line or paragraph separator and a bidirectional
+    control as U+FFFD."""
     if reading is None:
         return None
     stamp, address, text = reading
     text = text.replace("\r", " ").replace("\n", " ")
-    text = "".join("\ufffd" if (ord(c) < 0x20 and c != "\t") or 0x7F <= ord(c) <= 0x9F else c
-                   for c in text)
+    text = "".join("\ufffd" if (ord(c) < 0x20 and c != "\t") or 0x7F <= ord(c) <= 0x9F
+                   or c in "\u2028\u2029\u202a\u202b\u202c\u202d\u202e\u2066\u2067\u2068\u2069"
+                   else c for c in text)
     return (stamp, address, text)
 
 

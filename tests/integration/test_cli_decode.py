@@ -60,10 +60,37 @@ class DecodeCommand(unittest.TestCase):
         self.assertEqual(record["concatenation"],
                          {"reference": 300, "reference16": True, "part": 2, "total": 2})
         self.assertTrue(record["whole"])
+        self.assertTrue(record["decoded"])
+        self.assertNotIn("reason", record)
 
     def test_control_characters_cannot_drive_the_terminal(self):
         pdu = pdu_builder.deliver("+79031112233", "a\x1b[2Jb\tc\x07\x7f\x9bd", encoding="ucs2")
         self.assertTrue(decode([pdu])[0].endswith("\ta\ufffd[2Jb\tc\ufffd\ufffd\ufffdd"))
+
+    def test_nul_separators_and_direction_controls_keep_the_line_whole(self):
+        text = "a\x00b\u2028c\u2029d\u202ee\u2067f"
+        pdu = pdu_builder.deliver("+79031112233", text, encoding="ucs2")
+        line = subprocess.run([CLI, "decode", pdu], capture_output=True, check=True).stdout
+        self.assertTrue(line.endswith("\ta\ufffdb\ufffdc\ufffdd\ufffde\ufffdf\n".encode()), line)
+        (record,) = [json.loads(line) for line in decode(["--json", pdu])]
+        self.assertEqual(record["text"], text)  # JSON escapes what it must and keeps the rest
+
+    def test_an_empty_text_keeps_time_stamp_and_sender(self):
+        empty = pdu_builder.deliver("+79161234567", "")
+        header_only = pdu_builder.deliver("+79161234567", "", udh=bytes([0x00, 0x03, 5, 2, 1]))
+        self.assertEqual(decode([empty, header_only]),
+                         ["17.05.24 10:30:00\t+79161234567\t"] * 2)
+
+    def test_json_says_whether_the_message_was_decoded_and_why_not(self):
+        cut = HELLO[:-2]
+        spurious_header = HELLO.replace("040B91", "440B91")
+        records = [json.loads(line) for line in decode(["--json", HELLO, cut, spurious_header])]
+        self.assertEqual([(r["decoded"], r.get("reason"), r["whole"]) for r in records],
+                         [(True, None, True), (False, "user data cut short", False),
+                          (False, "user-data header does not fit", False)])
+        self.assertEqual(records[2]["text"], "Hello [undecodable: user-data header does not fit]")
+        self.assertEqual(decode([cut]),
+                         ["25.12.08 14:30:05\t+12345678901\tHell [undecodable: user data cut short]"])
 
     @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full on this system")
     def test_a_write_error_is_exit_status_1(self):

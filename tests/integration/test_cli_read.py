@@ -100,6 +100,24 @@ class ReadCommand(unittest.TestCase):
         self.assertEqual(len(deletions), 3)
         self.assertEqual(run.stderr.decode().splitlines()[-1], "shown 3, listed for deletion 3")
 
+    def test_a_message_not_decoded_whole_stays_and_one_without_text_shows_its_line(self):
+        hello = pdu_builder.deliver("+79161234567", "Hello")
+        spurious_header = hello[:16] + "44" + hello[18:]  # TP-UDHI set, no header there
+        two_units = pdu_builder.deliver("+79161234567", "Пр", encoding="ucs2")
+        odd_ucs2 = two_units[:-10] + "05041F044004"
+        store = "".join(f"{s} {i} 1 {pdu}\n" for s, i, pdu in (
+            ("ME", 1, hello), ("ME", 2, pdu_builder.deliver("+79161234567", "")),
+            ("ME", 3, spurious_header), ("SM", 4, odd_ucs2)))
+        run, deletions = read_with_delete(subprocess.PIPE, store=store)
+        stamp = "17.05.24 10:30:00\t+79161234567\t"
+        self.assertEqual(run.stdout.decode().splitlines(),
+                         [stamp + "Hello", stamp,
+                          stamp + "Hello [undecodable: user-data header does not fit]",
+                          stamp + "Пр [undecodable: odd UCS2 length]"])
+        self.assertEqual([(d["storage"], d["index"]) for d in deletions], [("ME", 1), ("ME", 2)])
+        self.assertEqual(run.stderr.decode().splitlines()[-1], "shown 4, listed for deletion 2")
+        self.assertEqual(run.returncode, 1)
+
     def test_join_deletes_complete_messages_whole_and_keeps_an_incomplete_one(self):
         store, complete = multipart_store()
         run, deletions = read_with_delete(subprocess.PIPE, "--join", store=store)

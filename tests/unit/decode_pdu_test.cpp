@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "text/text.hpp"
@@ -54,9 +55,19 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"a real @ at the end is kept",
              Join({kDeliverFront, u"00", u"80215241035021", u"05D4F29C0E00"}),
              "25.12.08 14:30:05\t+12345678901\tTest@"},
-        Case{"empty user data gives an empty line",
-             Join({kDeliverFront, u"00", u"80215241035021", u"00"}), ""},
-        Case{"cut off right after the address", u"07912143658709F1040B912143658709F1", ""},
+        Case{"empty user data keeps the time stamp and sender",
+             Join({kDeliverFront, u"00", u"80215241035021", u"00"}),
+             "25.12.08 14:30:05\t+12345678901\t"},
+        Case{"cut off right after the address", u"07912143658709F1040B912143658709F1",
+             ".. ::\t+12345678901\t [undecodable: user data cut short]"},
+        Case{"no message after the service centre", u"07912143658709F1", ""},
+        Case{"7-bit TP-UDL 200: the first 160 septets and the reason",
+             Join({kDeliverFront, u"00", u"80215241035021", u"C8", Text(350, u'0')}),
+             "25.12.08 14:30:05\t+12345678901\t" + std::string(160, '@') +
+                 " [undecodable: user data longer than 140 octets]"},
+        Case{"UCS2 with a lone last octet",
+             Join({kDeliverFront, u"08", u"80215241035021", u"05041F044004"}),
+             "25.12.08 14:30:05\t+12345678901\tПр [undecodable: odd UCS2 length]"},
         Case{"national number keeps its +",
              u"07912143658709F1040B812143658709F1000080215241035021"
              u"05C8329BFD06",
@@ -111,7 +122,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"header alone, no text",
                          u"07912143658709F1440B912143658709F1000080215241035021"
                          u"07050003CC0201",
-                         ""}));
+                         "25.12.08 14:30:05\t+12345678901\t"},
+                    Case{"a TP-UDHI bit without a header: the user data shows as text",
+                         u"07912143658709F1440B912143658709F1000080215241035021"
+                         u"05C8329BFD06",
+                         "25.12.08 14:30:05\t+12345678901\tHello [undecodable: user-data "
+                         "header does not fit]"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Reports, DecodePduTest,
@@ -139,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
              "25.12.08  14:30:09"},
         Case{"cut short in the discharge time", Join({kReportFront, u"802152"}),
              "25.12.08 14:30:05\t+12345678901\tОтчет о доставке: +12345678901 Дата: 25.12.08  "
-             "::"}));
+             ":: [undecodable: PDU cut short]"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Submit, DecodePduTest,
@@ -150,6 +166,90 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"stored outgoing message, absolute validity period",
                          u"0019000B912143658709F100008021524103502105C8329BFD06",
                          "\t+12345678901\tHello"}));
+
+// Whole: every field there, the user data as long as TP-UDL announces and no longer than a PDU
+// holds, a header that fits, UCS2 in whole units. Only a whole message may be deleted.
+struct WholeCase {
+  const char* quirk;
+  std::u16string pdu;
+  std::optional<std::string> reason;  // none: whole
+};
+
+class WholenessTest : public testing::TestWithParam<WholeCase> {};
+
+TEST_P(WholenessTest, WholeOnlyWithoutAReason) {
+  const DecodedMessage message = DecodeMessage(GetParam().pdu);
+  const std::optional<std::string> reason =
+      message.undecodable ? std::optional(ToUtf8(*message.undecodable)) : std::nullopt;
+  EXPECT_EQ(reason, GetParam().reason) << GetParam().quirk;
+  EXPECT_EQ(message.whole, !GetParam().reason) << GetParam().quirk;
+  if (GetParam().reason) {
+    EXPECT_TRUE(ToUtf8(message.text).ends_with(" [undecodable: " + *GetParam().reason + "]"))
+        << GetParam().quirk;
+  }
+}
+
+constexpr char16_t kDeliverUdhiFront[] = u"07912143658709F1440B912143658709F1000080215241035021";
+constexpr char16_t kUcs2UdhiFront[] = u"07912143658709F1440B912143658709F1000880215241035021";
+constexpr char16_t kStamp[] = u"80215241035021";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rule, WholenessTest,
+    testing::Values(
+        WholeCase{"plain 7-bit", Join({kDeliverFront, u"00", kStamp, u"05C8329BFD06"}), {}},
+        WholeCase{"empty user data", Join({kDeliverFront, u"00", kStamp, u"00"}), {}},
+        WholeCase{"160 septets fill 140 octets",
+                  Join({kDeliverFront, u"00", kStamp, u"A0", Text(280, u'0')}),
+                  {}},
+        WholeCase{"161 septets", Join({kDeliverFront, u"00", kStamp, u"A1", Text(282, u'0')}),
+                  "user data longer than 140 octets"},
+        WholeCase{"7-bit TP-UDL 200, all its octets there",
+                  Join({kDeliverFront, u"00", kStamp, u"C8", Text(350, u'0')}),
+                  "user data longer than 140 octets"},
+        WholeCase{"140 octets of 8-bit data",
+                  Join({kDeliverFront, u"04", kStamp, u"8C", Text(280, u'4')}),
+                  {}},
+        WholeCase{"141 octets of 8-bit data",
+                  Join({kDeliverFront, u"04", kStamp, u"8D", Text(282, u'4')}),
+                  "user data longer than 140 octets"},
+        WholeCase{"71 UCS2 units", Join({kDeliverFront, u"08", kStamp, u"8E", Text(284, u'4')}),
+                  "user data longer than 140 octets"},
+        WholeCase{"7-bit user data one octet short",
+                  Join({kDeliverFront, u"00", kStamp, u"05C8329BFD"}), "user data cut short"},
+        WholeCase{"UCS2 user data one unit short",
+                  Join({kDeliverFront, u"08", kStamp, u"06041F0440"}), "user data cut short"},
+        WholeCase{"no TP-UDL", Join({kDeliverFront, u"00", kStamp}), "user data cut short"},
+        WholeCase{"TP-UDHI over a 7-bit text", Join({kDeliverUdhiFront, u"05C8329BFD06"}),
+                  "user-data header does not fit"},
+        WholeCase{"TP-UDHI with no user data", Join({kDeliverUdhiFront, u"00"}),
+                  "user-data header does not fit"},
+        WholeCase{"7-bit header longer in septets than TP-UDL",
+                  Join({kDeliverUdhiFront, u"06050003CC0201"}), "user-data header does not fit"},
+        WholeCase{"header element longer than TP-UDHL",
+                  Join({kUcs2UdhiFront, u"0A050004CC0201041F0440"}),
+                  "user-data header elements do not fit"},
+        WholeCase{"header ends between an element's IEI and IEDL",
+                  Join({kUcs2UdhiFront, u"09060003CC020105041F"}),
+                  "user-data header elements do not fit"},
+        WholeCase{"7-bit header alone, without the octet of fill bits",
+                  Join({kDeliverUdhiFront, u"07050003CC0201"}),
+                  {}},
+        WholeCase{"7-bit header and one septet, its last octet missing",
+                  Join({kDeliverUdhiFront, u"08050003CC0201"}), "user data cut short"},
+        WholeCase{"7-bit concatenation header",
+                  Join({kDeliverUdhiFront, u"12050003CC0201906536FB0DBABFE56C32"}),
+                  {}},
+        WholeCase{
+            "UCS2 concatenation header", Join({kUcs2UdhiFront, u"0A050003CC0201041F0440"}), {}},
+        WholeCase{"odd UCS2 length", Join({kDeliverFront, u"08", kStamp, u"05041F044004"}),
+                  "odd UCS2 length"},
+        WholeCase{"odd UCS2 length after a header", Join({kUcs2UdhiFront, u"09050003CC0201041F04"}),
+                  "odd UCS2 length"},
+        WholeCase{"status report", Join({kReportFront, u"80215241039021", u"00"}), {}},
+        WholeCase{"status report without TP-ST", Join({kReportFront, u"80215241039021"}),
+                  "PDU cut short"},
+        WholeCase{"TP-PID missing", u"07912143658709F1040B912143658709F1", "user data cut short"},
+        WholeCase{"nothing after the service centre", u"07912143658709F1", "PDU cut short"}));
 
 TEST(DecodePduEdges, HostileInputGivesALineNeverAFault) {
   for (const std::u16string& pdu : {std::u16string(), std::u16string(u"0"), std::u16string(u"07"),

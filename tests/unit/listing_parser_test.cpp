@@ -184,13 +184,25 @@ TEST(ParseCmgl, LineBreaksInsideATextBecomeSpacesOnItsLine) {
             u"17.05.24 10:30:00\t+79000000000\tHi  17.05.24 10:31:00\t+79000000000\tFAKE\r\n");
 }
 
+// A host that reads SMS as a C string, or splits and reorders lines, still gets each line whole.
+TEST(ParseCmgl, NulAndDirectionControlsShowAsReplacementCharacters) {
+  const auto records = ParseCmgl(
+      Memory::kPhone,
+      Lines({u"+CMGL: 1,1,,33",
+             u"07919761989901F0040B919761214365F70008425071010300210E006100000062202E006320280064",
+             u"OK"}));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(SmsText(EachAlone({records[0].message})),
+            u"17.05.24 10:30:00\t+79161234567\ta\uFFFDb\uFFFDc\uFFFDd\r\n");
+}
+
 TEST(ParseCmgl, MessageWithNoTextStillShowsItsLine) {
   const auto records = ParseCmgl(Memory::kPhone, Lines({u"+CMGL: 1,1,,19",
                                                         u"07912143658709F1040B912143658709F1000"
                                                         u"08021524103502100"}));
   ASSERT_EQ(records.size(), 1u);
   EXPECT_TRUE(records[0].shown_in_full);
-  EXPECT_EQ(SmsText(EachAlone({records[0].message})), u"\r\n");
+  EXPECT_EQ(SmsText(EachAlone({records[0].message})), u"25.12.08 14:30:05\t+12345678901\t\r\n");
 }
 
 }  // namespace

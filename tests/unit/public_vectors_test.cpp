@@ -206,7 +206,7 @@ const PublicVector kVectors[] = {
      "expire on 01/07/2013. "},
     // SUBMIT with a header and UCS2 whose user-data length (A0) overstates the data.
     {"GsmModem_SubmitUcs2WithHeader", "0041010C910661345542F60008A0050003000301306F3044",
-     "\t+60164355246\tはい"},
+     "\t+60164355246\tはい [undecodable: user data longer than 140 octets]"},
     // SUBMIT with absolute validity period (number from the matching encoder test).
     {"GsmModem_SubmitAbsoluteValidity",
      "0019000B917228001011F100003170013193008017D474BB3CA787DB70903DCC4E93D3F43C885E9ED301",
@@ -237,9 +237,10 @@ const PublicVector kVectors[] = {
     {"Nrf_LongHeaderWith16BitReference",
      "004408812143658700041210032143652B2C1B01000804111101010400050712345678901234A106123456789012"
      "0102030405060708090A0B0C0D0E0F",
-     "30.01.21 12:34:56\t+12345678\t\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"},
+     "30.01.21 12:34:56\t+12345678\t\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F"
+     " [undecodable: user data cut short]"},
     // test_recv_empty_sms_text: no service centre, no text.
-    {"Nrf_EmptyText", "00040A91214365870900001220900285438000", ""},
+    {"Nrf_EmptyText", "00040A91214365870900001220900285438000", "09.02.21 20:58:34\t+1234567890\t"},
 
     // ---- python-gammu, test/test_pdu.py ----
     // test_decode: status report for "604865888", text "Delivered" (times read from the PDU).
