@@ -121,6 +121,15 @@ bool EndsPdu(TextView line) {
   return IsHeader(line) || ClassifyLine(line).has_value();
 }
 
+DecodedMessage UnreadableMessage() {
+  constexpr TextView kReason = u"unreadable on the line";
+  DecodedMessage message;
+  message.undecodable = Text(kReason);
+  message.text = u"[" + Text(kReason) + u"]";
+  message.line = u"\t\t" + message.text;
+  return message;
+}
+
 // The entry whose header is lines[at]: its PDU runs over every hexadecimal line up to the next
 // header or the final result; unsolicited lines, even one in the middle of the PDU, are stepped
 // over. `next` is set to the line after the entry.
@@ -136,10 +145,15 @@ StoredMessage ReadEntry(Memory memory, const std::vector<TextView>& lines, std::
       damaged = true;
     }
   }
-  if (entry.pdu.empty()) return entry;
   const auto header = ReadHeader(lines[at]);
-  entry.message = DecodeMessage(entry.pdu);
   if (header) entry.index = header->index;
+  // The PDU lines around a damaged line may belong to another message, and a header whose PDU
+  // never came has nothing to decode: either is shown as unreadable, not as another's text.
+  if (entry.pdu.empty() || damaged) {
+    entry.message = UnreadableMessage();
+    return entry;
+  }
+  entry.message = DecodeMessage(entry.pdu);
   entry.shown_in_full =
       header && !damaged && entry.message.whole && HoldsAnnouncedOctets(entry.pdu, header->length);
   return entry;
@@ -156,8 +170,7 @@ std::vector<StoredMessage> ParseCmgl(Memory memory, TextView reply) {
       continue;
     }
     std::size_t next = at + 1;
-    StoredMessage entry = ReadEntry(memory, lines, at, next);
-    if (!entry.pdu.empty()) messages.push_back(std::move(entry));
+    messages.push_back(ReadEntry(memory, lines, at, next));
     at = next;
   }
   return messages;

@@ -16,7 +16,7 @@ struct StoredMessage {
   Memory memory = Memory::kPhone;
   // <index>, all the digits the modem gave; none when the header's was unreadable.
   std::optional<std::uint32_t> index;
-  Text pdu;  // the hexadecimal PDU lines of the entry, joined
+  Text pdu;  // the hexadecimal PDU lines of the entry, joined; empty when none came
   DecodedMessage message;
   // The PDU holds exactly the octets its header announces, the user data is whole and no
   // damaged line lies inside the entry: the line shown is the whole message.
@@ -31,8 +31,9 @@ struct StoredMessage {
   bool Deletable() const { return listed && !kept && !deleted; }
 };
 
-// The messages of one memory's reply to AT+CMGL=4, in listing order; every entry with at least
-// one PDU line becomes a message, shown in full or not.
+// The messages of one memory's reply to AT+CMGL=4, in listing order; every whole header line
+// becomes a message, shown in full or not. An entry whose PDU is missing or damaged on the line
+// shows as "[unreadable on the line]", never as another message's text.
 std::vector<StoredMessage> ParseCmgl(Memory memory, TextView reply);
 
 // The PDU of the reply to AT+CMGR=<index> (3GPP TS 27.005, 3.4.3):

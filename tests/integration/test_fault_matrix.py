@@ -171,7 +171,7 @@ ROWS = [
         "Error", "Empty", "none", "none", echo="off"),
     Row("hang-up inside the second PDU of the listing", "both",
         ["--hangup-after-bytes", str(hangup_inside_second_message("base"))],
-        "No answer", "1 1:Error ", "ME 1", "none"),
+        "No answer", "1 1:Error ", "ME 1", "none", left=1, damaged=1),
     # A modem that stops answering stops the run: the rest is not tried, not waited for.
     Row("silence on AT+CMGD=2", "DeleteMsg", ["--silent", "AT+CMGD=2"],
         "OK", "2 10:Error ", "all", "ME 1"),
@@ -248,7 +248,8 @@ ROWS = [
     Row("bytes lost up to the second index: its PDU line comes under the first header",
         "ReadAllMsg",
         ["--lose-bytes", str(loss_from_first_pdu("twins", into_pdu=False))],
-        "OK", "1-3:OK 2-1:OK ", "ME 2, ME 3, SM", "ME 3, SM", store="twins", left=1, echo="off"),
+        "OK", "1-3:OK 2-1:OK ", "ME 3, SM", "ME 3, SM", store="twins", left=1, damaged=1,
+        echo="off"),
 ]
 
 

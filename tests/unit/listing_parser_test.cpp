@@ -83,11 +83,14 @@ INSTANTIATE_TEST_SUITE_P(
         QuirkCase{"unsolicited line between header and PDU",
                   Lines({u"+CMGL: 3,1,,24", u"+CMTI: \"SM\",4", u"^RSSI:5", kHello, u"OK"}),
                   {{3, true}}},
-        QuirkCase{"header on the last line has no PDU", Lines({u"+CMGL: 3,1,,24"}), {}},
-        QuirkCase{"header followed by OK has no PDU", Lines({u"+CMGL: 3,1,,24", u"", u"OK"}), {}},
+        // An entry whose PDU never came is still shown, as unreadable.
+        QuirkCase{"header on the last line has no PDU", Lines({u"+CMGL: 3,1,,24"}), {{3, false}}},
+        QuirkCase{"header followed by OK has no PDU",
+                  Lines({u"+CMGL: 3,1,,24", u"", u"OK"}),
+                  {{3, false}}},
         QuirkCase{"header followed by the next header",
                   Lines({u"+CMGL: 3,1,,24", u"+CMGL: 4,1,,24", kHello, u"OK"}),
-                  {{4, true}}},
+                  {{3, false}, {4, true}}},
         QuirkCase{"header without a comma is shown, not in full",
                   Lines({u"+CMGL: 3", kHello, u"OK"}),
                   {{std::nullopt, false}}},
@@ -119,9 +122,15 @@ INSTANTIATE_TEST_SUITE_P(
                          u"07912143658709f1040b912143658709f1000080215241035021"
                          u"05c8329bfd06"}),
                   {{5, true}}},
-        QuirkCase{"listing cut off inside the first PDU keeps nothing of it",
+        QuirkCase{"listing cut off inside the first PDU shows it as unreadable",
                   Lines({u"+CMGL: 5,1,,24", u"", u"ERROR"}),
-                  {}},
+                  {{5, false}}},
+        // One garbled byte makes a PDU line no hexadecimal line: the message does not vanish.
+        QuirkCase{"garbled byte in the PDU line",
+                  Lines({u"+CMGL: 5,1,,24",
+                         Text(kHello.substr(0, 20)) + u"\u00FF" + Text(kHello.substr(21)),
+                         u"+CMGL: 6,1,,24", kHello, u"OK"}),
+                  {{5, false}, {6, true}}},
         // Huawei: an unsolicited line between two halves of a PDU's hexadecimal text.
         QuirkCase{"unsolicited line inside a PDU line",
                   Lines({u"+CMGL: 5,1,,24", kHello.substr(0, 30), u"^RSSI:19", kHello.substr(30),
@@ -194,6 +203,16 @@ TEST(ParseCmgl, NulAndDirectionControlsShowAsReplacementCharacters) {
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(SmsText(EachAlone({records[0].message})),
             u"17.05.24 10:30:00\t+79161234567\ta\uFFFDb\uFFFDc\uFFFDd\r\n");
+}
+
+TEST(ParseCmgl, DamagedEntryShowsAsUnreadableNotAsAnotherMessagesText) {
+  const auto records =
+      ParseCmgl(Memory::kPhone,
+                Lines({u"+CMGL: 1,1,,24", Text(kHello.substr(0, 20)) + u"2,1,,24", kHello, u"OK"}));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].message.line, u"\t\t[unreadable on the line]");
+  EXPECT_EQ(records[0].message.undecodable, u"unreadable on the line");
+  EXPECT_FALSE(records[0].message.whole);
 }
 
 TEST(ParseCmgl, MessageWithNoTextStillShowsItsLine) {
