@@ -118,9 +118,11 @@ class FuzzClock final : public quorlin::Clock {
 // The polls an exchange may spend in silence: the counts the store operations give.
 std::optional<int> SilentPollsAllowed(std::string_view command) {
   if (command == "AT+CMGF=0" || command == "ATZ") return 5;
-  if (command == "AT+CPMS=\"ME\"" || command == "AT+CPMS=\"SM\"") return 2;
+  if (command == "AT+CPMS=\"ME\"" || command == "AT+CPMS=\"SM\"" || command == "AT+CPMS?") {
+    return 2;
+  }
   if (command == "AT+CMGL=4") return 30;
-  if (command.starts_with("AT+CMGD=")) return 10;
+  if (command.starts_with("AT+CMGD=") || command.starts_with("AT+CMGR=")) return 10;
   return std::nullopt;
 }
 
@@ -205,7 +207,7 @@ class Modem {
  private:
   void CommandEnds() {
     Judge();
-    command_ = std::exchange(line_, std::string{});
+    const std::string previous = std::exchange(command_, std::exchange(line_, std::string{}));
     if (trace_) std::fprintf(stderr, "<< %s\n", command_.c_str());
     reply_.clear();
     silent_polls_ = 0;
@@ -222,6 +224,7 @@ class Modem {
                 index_text.find_first_not_of("0123456789") == std::string::npos,
             "AT+CMGD with an index that is not a plain number");
       Check(selected_.has_value(), "AT+CMGD while no memory is known to be selected");
+      Check(previous == "AT+CMGR=" + index_text, "AT+CMGD without its read back right before");
       Check(shown_.contains({*selected_, std::stol(index_text)}),
             "AT+CMGD names a message this memory never listed in full");
     }
