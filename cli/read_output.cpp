@@ -53,8 +53,7 @@ bool PrintDeletedJson(const MessageStore& store, TextView report) {
   for (const StoredMessage& record : store.Records()) {
     if (record.deleted) deleted.push_back(PlaceJson(record));
   }
-  const bool written = WriteJsonLine({{"deleted", deleted}, {"report", ToUtf8(report)}});
-  return std::fflush(stdout) == 0 && written;
+  return Flushed(WriteJsonLine({{"deleted", deleted}, {"report", ToUtf8(report)}}));
 }
 
 void ReportKeptParts(const MessageStore& store) {

@@ -81,7 +81,7 @@ bool Quorlin::CheckPortOpen() {
 Text SmsText(const std::vector<ShownMessage>& shown) {
   if (shown.empty()) return u"Empty";
   Text text;
-  for (const ShownMessage& message : shown) text += OneLine(message.line) + u"\r\n";
+  for (const ShownMessage& message : shown) text += SafeDisplayLine(message.line) + u"\r\n";
   return text;
 }
 

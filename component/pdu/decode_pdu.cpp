@@ -166,6 +166,11 @@ std::optional<Concatenation> FindConcatenation(Octets header) {
   return std::nullopt;
 }
 
+// The septets a 7-bit user-data header of `octets` takes, up to the next septet boundary.
+std::size_t HeaderSeptets(std::size_t octets) {
+  return (octets * 8 + 6) / 7;
+}
+
 // The first reason found is the one the message shows.
 void MarkUndecodable(DecodedMessage& message, TextView reason) {
   if (!message.undecodable) message.undecodable = Text(reason);
@@ -186,8 +191,7 @@ bool ElementsFit(Octets elements) {
 // data, which is then read as text, as if TP-UDHI were set by mistake.
 std::size_t HeaderOctets(Octets ud, std::size_t udl, bool gsm7, DecodedMessage& message) {
   const std::size_t octets = ud.empty() ? 0U : 1U + ud[0];
-  const std::size_t septets = (octets * 8 + 6) / 7;
-  if (ud.empty() || octets > ud.size() || (gsm7 && septets > udl)) {
+  if (ud.empty() || octets > ud.size() || (gsm7 && HeaderSeptets(octets) > udl)) {
     MarkUndecodable(message, u"user-data header does not fit");
     return 0;
   }
@@ -202,14 +206,14 @@ std::size_t HeaderOctets(Octets ud, std::size_t udl, bool gsm7, DecodedMessage& 
 std::size_t AnnouncedOctets(Octets ud, std::size_t udl, bool gsm7, bool has_header) {
   if (!gsm7) return udl;
   const std::size_t header_octets = has_header && !ud.empty() ? 1U + ud[0] : 0U;
-  if (header_octets > 0 && (header_octets * 8 + 6) / 7 == udl) return header_octets;
+  if (header_octets > 0 && HeaderSeptets(header_octets) == udl) return header_octets;
   return (udl * 7 + 7) / 8;
 }
 
 // The text after the header: in 7-bit from the next septet boundary, at most 160 septets.
 Text UserText(Octets ud, std::size_t udl, std::size_t header_octets, Coding alphabet) {
   if (alphabet == Coding::kGsm7) {
-    const std::size_t header_septets = (header_octets * 8 + 6) / 7;
+    const std::size_t header_septets = HeaderSeptets(header_octets);
     const std::size_t septets = udl < kMaxSeptets ? udl : kMaxSeptets;
     if (header_septets >= septets) return {};
     return UnpackGsm7(ud, header_septets, septets - header_septets);

@@ -130,21 +130,29 @@ DecodedMessage UnreadableMessage() {
   return message;
 }
 
-// The entry whose header is lines[at]: its PDU runs over every hexadecimal line up to the next
-// header or the final result; unsolicited lines, even one in the middle of the PDU, are stepped
-// over. `next` is set to the line after the entry.
+// The PDU of the entry whose header is lines[at]: every hexadecimal line up to the next header
+// or the final result; unsolicited lines, even one in the middle of the PDU, are stepped over.
+// `damaged` tells whether any other line stood inside; `next` is set to the line after the entry.
+Text EntryPdu(const std::vector<TextView>& lines, std::size_t at, bool& damaged,
+              std::size_t& next) {
+  Text pdu;
+  damaged = false;
+  for (next = at + 1; next < lines.size() && !EndsPdu(lines[next]); ++next) {
+    if (IsHexLine(lines[next])) {
+      pdu += lines[next];
+    } else if (!IsUnsolicited(lines[next])) {
+      damaged = true;
+    }
+  }
+  return pdu;
+}
+
 StoredMessage ReadEntry(Memory memory, const std::vector<TextView>& lines, std::size_t at,
                         std::size_t& next) {
   StoredMessage entry;
   entry.memory = memory;
   bool damaged = false;
-  for (next = at + 1; next < lines.size() && !EndsPdu(lines[next]); ++next) {
-    if (IsHexLine(lines[next])) {
-      entry.pdu += lines[next];
-    } else if (!IsUnsolicited(lines[next])) {
-      damaged = true;
-    }
-  }
+  entry.pdu = EntryPdu(lines, at, damaged, next);
   const auto header = ReadHeader(lines[at]);
   if (header) entry.index = header->index;
   // The PDU lines around a damaged line may belong to another message, and a header whose PDU
@@ -180,15 +188,10 @@ std::optional<Text> ParseCmgr(TextView reply) {
   const std::vector<TextView> lines = ReplyLines(reply);
   for (std::size_t at = 0; at < lines.size(); ++at) {
     if (!TrimSpaces(lines[at]).starts_with(u"+CMGR:")) continue;
-    Text pdu;
-    for (std::size_t next = at + 1; next < lines.size() && !EndsPdu(lines[next]); ++next) {
-      if (IsHexLine(lines[next])) {
-        pdu += lines[next];
-      } else if (!IsUnsolicited(lines[next])) {
-        return std::nullopt;
-      }
-    }
-    if (pdu.empty()) return std::nullopt;
+    bool damaged = false;
+    std::size_t next = at + 1;
+    Text pdu = EntryPdu(lines, at, damaged, next);
+    if (pdu.empty() || damaged) return std::nullopt;
     return pdu;
   }
   return std::nullopt;
@@ -213,18 +216,9 @@ std::optional<Memory> ParseSelectedMemory(TextView reply) {
     TextView name = TrimSpaces(line.substr(kCpms.size()));
     name = name.substr(0, name.find(u','));
     if (name.size() < 2 || name.front() != u'"' || name.back() != u'"') return std::nullopt;
-    name = name.substr(1, name.size() - 2);
-    for (Memory memory : {Memory::kPhone, Memory::kSim, Memory::kStatusReports, Memory::kCombined,
-                          Memory::kBroadcast}) {
-      if (AtName(memory) == name) return memory;
-    }
-    return std::nullopt;
+    return MemoryNamed(name.substr(1, name.size() - 2));
   }
   return std::nullopt;
-}
-
-Text OneLine(Text line) {
-  return SafeDisplayLine(line);
 }
 
 }  // namespace quorlin

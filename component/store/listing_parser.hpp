@@ -49,9 +49,4 @@ bool SamePdu(TextView a, TextView b);
 // first ("+CPMS: "SM",3,20,..."); nothing when the reply names none this object knows.
 std::optional<Memory> ParseSelectedMemory(TextView reply);
 
-// A display line made safe to join with CR LF (SafeDisplayLine): a CR or LF inside a message's
-// text becomes a space, so that one message can never pass itself off as another from another
-// sender, and no control character ends or reorders the line.
-Text OneLine(Text line);
-
 }  // namespace quorlin

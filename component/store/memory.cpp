@@ -1,5 +1,7 @@
 #include "store/memory.hpp"
 
+#include <iterator>
+
 namespace quorlin {
 namespace {
 
@@ -21,6 +23,13 @@ const MemoryNames& NamesOf(Memory memory) {
 
 TextView AtName(Memory memory) {
   return NamesOf(memory).at;
+}
+
+std::optional<Memory> MemoryNamed(TextView at_name) {
+  for (std::size_t at = 0; at < std::size(kNames); ++at) {
+    if (kNames[at].at == at_name) return static_cast<Memory>(at);
+  }
+  return std::nullopt;
 }
 
 TextView DisplayName(Memory memory) {

@@ -1,6 +1,8 @@
 // The message memories of a modem, as AT+CPMS names them (3GPP TS 27.005).
 #pragma once
 
+#include <optional>
+
 #include "text/text.hpp"
 
 namespace quorlin {
@@ -18,6 +20,9 @@ inline constexpr Memory kListedMemories[] = {Memory::kPhone, Memory::kSim};
 
 // "ME", "SM", "SR", "MT", "BM": the name AT+CPMS takes and the JSON output shows.
 TextView AtName(Memory memory);
+
+// The memory AT+CPMS names so; nothing for a name this object does not know.
+std::optional<Memory> MemoryNamed(TextView at_name);
 
 // "1", "2", ...: the name the deletion report gives the memory ("1-7:OK ").
 TextView DisplayName(Memory memory);

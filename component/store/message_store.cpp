@@ -17,6 +17,11 @@ constexpr int kMaxSelections = 3;
 constexpr std::size_t kLongestEntry = 128 + 2 * (12 + 164) + 4;
 constexpr std::size_t kMaxListingChars = 255 * kLongestEntry;
 
+// "AT+CMGR=7", "AT+CMGD=7": a command on the message's index.
+Text IndexCommand(TextView command, const StoredMessage& message) {
+  return Text(command) + FromAscii(std::to_string(message.index.value_or(0)));
+}
+
 }  // namespace
 
 ReplyBounds ListingBounds(TextView speed_text) {
@@ -198,15 +203,13 @@ DeletionItem MessageStore::DeleteOne(const StoredMessage& message, unsigned star
   if (pause > pause.zero()) {
     clock_.Sleep(std::chrono::duration_cast<std::chrono::milliseconds>(pause));
   }
-  const Reply reply =
-      Exchange(u"AT+CMGD=" + FromAscii(std::to_string(message.index.value_or(0))), kDeletePolls);
+  const Reply reply = Exchange(IndexCommand(u"AT+CMGD=", message), kDeletePolls);
   if (reply.result == FinalResult::kNoAnswer) return item(Outcome::kNoAnswer);
   return item(reply.Ok() ? Outcome::kDeleted : Outcome::kRefused);
 }
 
 DeletionItem::Outcome MessageStore::ReadBack(const StoredMessage& message) {
-  const Reply reply =
-      Exchange(u"AT+CMGR=" + FromAscii(std::to_string(message.index.value_or(0))), kDeletePolls);
+  const Reply reply = Exchange(IndexCommand(u"AT+CMGR=", message), kDeletePolls);
   if (reply.result == FinalResult::kNoAnswer) return Outcome::kNoAnswer;
   const auto pdu = ParseCmgr(reply.WholeLines());
   if (!reply.Ok() || !pdu || !SamePdu(*pdu, message.pdu)) return Outcome::kChanged;

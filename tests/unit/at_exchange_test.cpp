@@ -69,13 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {{milliseconds(20), "\r\n+CME ERROR: 10\r\n"}},
                   FinalResult::kCmeError,
                   10},
-        // Some modems give a word for <err>, or nothing at all.
+        // Some modems give a word for <err>.
         ReplyCase{"ErrorInWords",
                   {{milliseconds(20), "\r\n+CME ERROR: SIM busy\r\n"}},
                   FinalResult::kCmeError},
-        ReplyCase{"ErrorWithoutValue",
-                  {{milliseconds(20), "\r\n+CMS ERROR:\r\n"}},
-                  FinalResult::kCmsError},
         ReplyCase{"PlainError", {{milliseconds(20), "\r\nERROR\r\n"}}, FinalResult::kError},
         // The first final result line ends the exchange: a refusal is never read as "OK".
         ReplyCase{"ErrorThenOkInOnePoll",
