@@ -44,7 +44,32 @@ int Close(Quorlin& quorlin, Progress& progress, bool all_ok) {
   Report(progress, "close", quorlin.Error());
   std::fprintf(stderr, "shown %zu, listed for deletion %zu\n", quorlin.Store().ShownCount(),
                quorlin.Store().ListedCount());
+  ReportFill(quorlin.Store());
   return all_ok ? 0 : 1;
+}
+
+void SetRules(Quorlin& quorlin, const ReadOptions& options) {
+  quorlin.SetJoinParts(options.join);
+  quorlin.SetReleaseAfterHours(options.release_after.value_or(-1));
+  quorlin.SetDeleteUndecodable(options.delete_undecodable);
+  quorlin.SetMemories(options.memories);
+}
+
+// Lists the memories and prints what was shown; false when either did not end well.
+bool ReadAndPrint(Quorlin& quorlin, const ReadOptions& options, Progress& progress, bool& printed) {
+  quorlin.ReadAllMsg();
+  Report(progress, "read", quorlin.Error());
+  bool all_ok = quorlin.Error() == u"OK";
+  // Memories a user named must all be read; the default pair tolerates a modem without one.
+  if (ReportRefusedMemories(quorlin.Store()) > 0 && options.memories_given) all_ok = false;
+  // A message is deleted only once the user has it: never when the output failed (a full disk,
+  // a closed pipe).
+  printed = options.json ? PrintJson(quorlin.Store()) && PrintStoresJson(quorlin.Store())
+                         : PrintMessages(quorlin.Sms());
+  if (!printed) {
+    std::fputs("quorlin read: cannot write the messages; nothing is deleted\n", stderr);
+  }
+  return all_ok && printed;
 }
 
 }  // namespace
@@ -60,7 +85,7 @@ int RunRead(std::span<const std::string_view> args) {
   Quorlin quorlin({ports, system.clock});
   Trace trace(progress);
   if (options.trace) quorlin.SetExchangeObserver(&trace);
-  quorlin.SetJoinParts(options.join);
+  SetRules(quorlin, options);
   quorlin.SetPortNumber(FromUtf8(options.device));
   quorlin.SetPortSpeed(FromUtf8(options.speed));
   if (!Open(quorlin, ports, progress)) return 1;
@@ -74,16 +99,8 @@ int RunRead(std::span<const std::string_view> args) {
     // the read wait as long again.
     if (quorlin.Error() == u"No answer") return Close(quorlin, progress, false);
   }
-  quorlin.ReadAllMsg();
-  Report(progress, "read", quorlin.Error());
-  all_ok = all_ok && quorlin.Error() == u"OK";
-  // A message is deleted only once the user has it: never when the output failed (a full disk,
-  // a closed pipe).
-  const bool printed = options.json ? PrintJson(quorlin.Store()) : PrintMessages(quorlin.Sms());
-  if (!printed) {
-    std::fputs("quorlin read: cannot write the messages; nothing is deleted\n", stderr);
-    all_ok = false;
-  }
+  bool printed = false;
+  all_ok = ReadAndPrint(quorlin, options, progress, printed) && all_ok;
   if (options.remove && printed) all_ok = Delete(quorlin, options, progress) && all_ok;
 
   return Close(quorlin, progress, all_ok);

@@ -5,6 +5,9 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "store/memory.hpp"
 
 namespace quorlin::cli {
 
@@ -16,6 +19,11 @@ struct ReadOptions {
   bool trace = false;
   bool join = false;
   bool json = false;
+  // Hours after which an incomplete message is released; nothing: never.
+  std::optional<long> release_after = 24;
+  bool delete_undecodable = false;
+  std::vector<Memory> memories{Memory::kPhone, Memory::kSim};
+  bool memories_given = false;  // --stores was given: a memory refused fails the run
 };
 
 // The options, or the exit code when the arguments are done with: 0 after --help or --version

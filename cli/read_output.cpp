@@ -48,6 +48,17 @@ bool PrintJson(const MessageStore& store) {
   return Flushed(written);
 }
 
+bool PrintStoresJson(const MessageStore& store) {
+  nlohmann::json stores = nlohmann::json::array();
+  for (const MemoryListing& listing : store.Listings()) {
+    if (!listing.fill) continue;
+    stores.push_back({{"storage", ToUtf8(AtName(listing.memory))},
+                      {"used", listing.fill->used},
+                      {"total", listing.fill->total}});
+  }
+  return Flushed(WriteJsonLine({{"stores", stores}}));
+}
+
 bool PrintDeletedJson(const MessageStore& store, TextView report) {
   nlohmann::json deleted = nlohmann::json::array();
   for (const StoredMessage& record : store.Records()) {
@@ -73,6 +84,30 @@ void ReportKeptParts(const MessageStore& store) {
                  parts, parts == 1 ? "" : "s", PrintableLine(key.sender).c_str(), key.reference,
                  parts, key.total);
   }
+}
+
+std::size_t ReportRefusedMemories(const MessageStore& store) {
+  std::size_t refused = 0;
+  for (const MemoryListing& listing : store.Listings()) {
+    if (listing.result != MemoryListing::Result::kRefused) continue;
+    std::fprintf(stderr, "%s: the modem refused the memory; not read\n",
+                 ToUtf8(AtName(listing.memory)).c_str());
+    ++refused;
+  }
+  return refused;
+}
+
+void ReportFill(const MessageStore& store) {
+  const Text fill = FillText(store.Listings());
+  if (fill.empty()) return;
+  for (const MemoryListing& listing : store.Listings()) {
+    if (!listing.fill || listing.fill->total == 0) continue;
+    const unsigned long percent = 100UL * listing.fill->used / listing.fill->total;
+    if (percent < 80) continue;
+    std::fprintf(stderr, "%s is %lu %% full: the network stops delivering when it is full\n",
+                 ToUtf8(AtName(listing.memory)).c_str(), percent);
+  }
+  std::fprintf(stderr, "stores: %s\n", ToUtf8(fill).c_str());
 }
 
 }  // namespace quorlin::cli

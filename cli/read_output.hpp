@@ -14,11 +14,22 @@ bool PrintMessages(TextView sms);
 // reached the output.
 bool PrintJson(const MessageStore& store);
 
+// The object after the messages: how full each memory was when it was listed.
+bool PrintStoresJson(const MessageStore& store);
+
 // The last JSON object: the places DeleteMsg deleted, and its report.
 bool PrintDeletedJson(const MessageStore& store, TextView report);
 
 // "kept 2 parts of an incomplete message from +7916..., reference 23, 2 of 3", on standard
 // error, once a message.
 void ReportKeptParts(const MessageStore& store);
+
+// "ME: the modem refused the memory; not read", on standard error, for each memory so refused;
+// how many there were.
+std::size_t ReportRefusedMemories(const MessageStore& store);
+
+// "stores: ME 12/23, SM 49/50" on standard error, after a warning for each memory 80 % full or
+// more; nothing when the modem gave no counts.
+void ReportFill(const MessageStore& store);
 
 }  // namespace quorlin::cli

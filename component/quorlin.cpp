@@ -15,6 +15,20 @@ Text Quorlin::Info() {
          u"Messenger: quorlin-support";
 }
 
+bool Quorlin::SetReleaseAfterHours(long hours) {
+  if (hours < -1) return false;
+  // More than a thousand years is as good as never, and keeps the arithmetic in range.
+  constexpr long kLongest = 24L * 366 * 1000;
+  if (hours > kLongest) hours = kLongest;
+  rules_.release_after =
+      hours < 0 ? std::nullopt : std::optional<std::chrono::hours>(std::chrono::hours{hours});
+  return true;
+}
+
+long Quorlin::ReleaseAfterHours() const {
+  return rules_.release_after ? static_cast<long>(rules_.release_after->count()) : -1;
+}
+
 void Quorlin::OpenPort() {
   if (port_) ClosePort();
   store_.PortChanged();
@@ -53,7 +67,7 @@ void Quorlin::DeleteMsg() {
 void Quorlin::ListAndShow() {
   if (!CheckPortOpen()) return;
   sms_text_.clear();
-  const bool confirmed = store_.ReadAll(ListingBounds(port_speed_text_), join_parts_);
+  const bool confirmed = store_.ReadAll(ListingBounds(port_speed_text_), rules_);
   sms_text_ = SmsText(store_.Shown());
   // A memory whose selection could not be confirmed was left out: the read did not end well.
   if (!confirmed) status_text_ = u"Error";

@@ -38,8 +38,22 @@ class Quorlin {
   // message. On: the parts of a concatenated message show as one line once all of them were
   // shown in full, and DeleteMsg deletes such a message whole but keeps the parts of one still
   // incomplete (their missing part may yet arrive), reporting each with a failure item.
-  void SetJoinParts(bool join) { join_parts_ = join; }
-  bool JoinParts() const { return join_parts_; }
+  void SetJoinParts(bool join) { rules_.join = join; }
+  bool JoinParts() const { return rules_.join; }
+  // With JoinParts on: the hours after its newest part's time stamp when an incomplete message
+  // is shown with its missing parts marked and may be deleted; 0 at once, -1 never (24 as a new
+  // object has it). False, and nothing changed, for a number below -1.
+  bool SetReleaseAfterHours(long hours);
+  long ReleaseAfterHours() const;
+  // On: DeleteMsg also deletes what arrived whole but cannot be decoded whole (off as a new
+  // object has it).
+  void SetDeleteUndecodable(bool on) { rules_.delete_undecodable = on; }
+  bool DeleteUndecodable() const { return rules_.delete_undecodable; }
+  // The memories ReadAllMsg lists, in order (ME then SM as a new object has it).
+  void SetMemories(std::vector<Memory> memories) { rules_.memories = std::move(memories); }
+  // "ME 12/23, SM 49/50": how full each memory was when the last ReadAllMsg listed it; empty
+  // when the modem did not say.
+  Text StoreUsage() const { return FillText(store_.Listings()); }
 
   // Sees every command, every read and every status of the AT dialogue (null: nobody).
   void SetExchangeObserver(ExchangeObserver* observer) { store_.SetObserver(observer); }
@@ -60,7 +74,8 @@ class Quorlin {
   Text port_speed_text_;
   Text status_text_;
   Text sms_text_;
-  bool join_parts_ = false;
+  // Each applies from the next ReadAllMsg: DeleteMsg acts on what that listing showed.
+  ReadRules rules_;
   // Held exactly while the port is open; the store reads this slot afresh on every access.
   std::unique_ptr<SerialPort> port_;
   MessageStore store_{port_, platform_.clock, status_text_};

@@ -258,6 +258,32 @@ HRESULT QuorlinObject::put_JoinParts(VARIANT_BOOL join) {
   return S_OK;
 }
 
+HRESULT QuorlinObject::get_ReleaseAfterHours(long* hours) {
+  if (!hours) return E_POINTER;
+  *hours = core_.ReleaseAfterHours();
+  return S_OK;
+}
+
+HRESULT QuorlinObject::put_ReleaseAfterHours(long hours) {
+  // -1 is never; any other negative age is no age at all.
+  return core_.SetReleaseAfterHours(hours) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT QuorlinObject::get_DeleteUndecodable(VARIANT_BOOL* on) {
+  if (!on) return E_POINTER;
+  *on = core_.DeleteUndecodable() ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT QuorlinObject::put_DeleteUndecodable(VARIANT_BOOL on) {
+  core_.SetDeleteUndecodable(on != VARIANT_FALSE);
+  return S_OK;
+}
+
+HRESULT QuorlinObject::get_StoreUsage(BSTR* usage) {
+  return Guarded(IID__Quorlin, [&] { return ReturnText(core_.StoreUsage(), usage); });
+}
+
 HRESULT QuorlinObject::Init(IDispatch* pConnection) {
   InitHostConnection(pConnection);
   return S_OK;

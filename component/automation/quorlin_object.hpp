@@ -46,6 +46,11 @@ class QuorlinObject final : public _Quorlin, public IInitDone, public ISupportEr
   HRESULT STDMETHODCALLTYPE IInitDone_Init(IDispatch* pConnection) override;
   HRESULT STDMETHODCALLTYPE get_JoinParts(VARIANT_BOOL* join) override;
   HRESULT STDMETHODCALLTYPE put_JoinParts(VARIANT_BOOL join) override;
+  HRESULT STDMETHODCALLTYPE get_ReleaseAfterHours(long* hours) override;
+  HRESULT STDMETHODCALLTYPE put_ReleaseAfterHours(long hours) override;
+  HRESULT STDMETHODCALLTYPE get_DeleteUndecodable(VARIANT_BOOL* on) override;
+  HRESULT STDMETHODCALLTYPE put_DeleteUndecodable(VARIANT_BOOL on) override;
+  HRESULT STDMETHODCALLTYPE get_StoreUsage(BSTR* usage) override;
 
   // IInitDone
   HRESULT STDMETHODCALLTYPE Init(IDispatch* pConnection) override;

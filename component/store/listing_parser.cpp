@@ -14,6 +14,7 @@
 // shown, but not as shown in full, since the PDU lines around it may belong to another message.
 #include "store/listing_parser.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "port/reply_lines.hpp"
@@ -162,8 +163,8 @@ StoredMessage ReadEntry(Memory memory, const std::vector<TextView>& lines, std::
     return entry;
   }
   entry.message = DecodeMessage(entry.pdu);
-  entry.shown_in_full =
-      header && !damaged && entry.message.whole && HoldsAnnouncedOctets(entry.pdu, header->length);
+  entry.arrived_whole = header && HoldsAnnouncedOctets(entry.pdu, header->length);
+  entry.shown_in_full = entry.arrived_whole && entry.message.whole;
   return entry;
 }
 
@@ -217,6 +218,25 @@ std::optional<Memory> ParseSelectedMemory(TextView reply) {
     name = name.substr(0, name.find(u','));
     if (name.size() < 2 || name.front() != u'"' || name.back() != u'"') return std::nullopt;
     return MemoryNamed(name.substr(1, name.size() - 2));
+  }
+  return std::nullopt;
+}
+
+std::optional<MemoryFill> ParseMemoryFill(TextView reply) {
+  constexpr TextView kCpms = u"+CPMS:";
+  for (TextView line : SplitLines(reply)) {
+    line = TrimSpaces(line);
+    if (!line.starts_with(kCpms)) continue;
+    TextView fields = TrimSpaces(line.substr(kCpms.size()));
+    if (fields.starts_with(u'"'))
+      fields = fields.substr(std::min(fields.find(u',') + 1, fields.size()));
+    const std::size_t comma = fields.find(u',');
+    if (comma == TextView::npos) return std::nullopt;
+    const auto used = Decimal(fields.substr(0, comma), 5);
+    const auto total =
+        Decimal(fields.substr(comma + 1, fields.find(u',', comma + 1) - comma - 1), 5);
+    if (!used || !total) return std::nullopt;
+    return MemoryFill{*used, *total};
   }
   return std::nullopt;
 }

@@ -18,8 +18,10 @@ struct StoredMessage {
   std::optional<std::uint32_t> index;
   Text pdu;  // the hexadecimal PDU lines of the entry, joined; empty when none came
   DecodedMessage message;
-  // The PDU holds exactly the octets its header announces, the user data is whole and no
-  // damaged line lies inside the entry: the line shown is the whole message.
+  // The PDU holds exactly the octets its header announces and no damaged line lies inside the
+  // entry: it arrived as the modem stores it.
+  bool arrived_whole = false;
+  // It arrived whole and its user data is whole: the line shown is the whole message.
   bool shown_in_full = false;
 
   // Decided by the store once the listing is over (see MessageStore):
@@ -29,6 +31,9 @@ struct StoredMessage {
 
   // DeleteMsg will delete it.
   bool Deletable() const { return listed && !kept && !deleted; }
+  // Arrived whole but cannot be decoded whole: it will never read better, unlike one damaged on
+  // the line.
+  bool Undecodable() const { return arrived_whole && !message.whole; }
 };
 
 // The messages of one memory's reply to AT+CMGL=4, in listing order; every whole header line
@@ -48,5 +53,16 @@ bool SamePdu(TextView a, TextView b);
 // The memory that list, read and delete commands act on, as the reply to AT+CPMS? names it
 // first ("+CPMS: "SM",3,20,..."); nothing when the reply names none this object knows.
 std::optional<Memory> ParseSelectedMemory(TextView reply);
+
+// How full a memory is: messages stored and room for them.
+struct MemoryFill {
+  unsigned used = 0;
+  unsigned total = 0;
+  bool operator==(const MemoryFill&) const = default;
+};
+
+// The first memory's counts in the reply to AT+CPMS=<mem1> ("+CPMS: 12,23,12,23,49,50"); a name
+// before the counts, as some modems put it, is stepped over. Nothing when the reply has none.
+std::optional<MemoryFill> ParseMemoryFill(TextView reply);
 
 }  // namespace quorlin

@@ -24,6 +24,17 @@ Text IndexCommand(TextView command, const StoredMessage& message) {
 
 }  // namespace
 
+Text FillText(const std::vector<MemoryListing>& listings) {
+  Text text;
+  for (const MemoryListing& listing : listings) {
+    if (!listing.fill) continue;
+    if (!text.empty()) text += u", ";
+    text += Text(AtName(listing.memory)) + u" " + FromAscii(std::to_string(listing.fill->used)) +
+            u"/" + FromAscii(std::to_string(listing.fill->total));
+  }
+  return text;
+}
+
 ReplyBounds ListingBounds(TextView speed_text) {
   unsigned long baud = 0;
   for (char16_t c : TrimSpaces(speed_text)) {
@@ -67,12 +78,13 @@ FinalResult MessageStore::Reset() {
   return Exchange(u"ATZ", kResetPolls).result;
 }
 
-MessageStore::Selection MessageStore::Select(Memory memory) {
+MessageStore::Selection MessageStore::Select(Memory memory, std::optional<MemoryFill>* fill) {
   // AT+CPMS=<mem1>: the memory that the following list, read and delete commands act on.
   MemoryMayChange();
   const unsigned ours = memory_changes_;
   const Reply reply = Exchange(u"AT+CPMS=\"" + Text(AtName(memory)) + u"\"", kSelectPolls);
   if (!reply.Ok()) return Selection::kRefused;
+  if (fill) *fill = ParseMemoryFill(reply.WholeLines());
   if (exchange_.UnansweredCount() != trusted_through_ && !Confirm(memory)) {
     return Selection::kUnconfirmed;
   }
@@ -88,12 +100,16 @@ bool MessageStore::Confirm(Memory memory) {
   return true;
 }
 
-bool MessageStore::ListMemory(Memory memory, const ReplyBounds& bounds,
-                              std::vector<StoredMessage>& records, bool& confirmed) {
-  const Selection selection = Select(memory);
+bool MessageStore::ListMemory(const ReplyBounds& bounds, std::vector<StoredMessage>& records,
+                              MemoryListing& listing) {
+  const Memory memory = listing.memory;
+  const Selection selection = Select(memory, &listing.fill);
   const unsigned selected_at = memory_changes_;
-  confirmed = selection != Selection::kUnconfirmed;
-  if (selection == Selection::kRefused || selection == Selection::kUnconfirmed) return false;
+  if (selection == Selection::kRefused || selection == Selection::kUnconfirmed) {
+    listing.result = selection == Selection::kRefused ? MemoryListing::Result::kRefused
+                                                      : MemoryListing::Result::kUnconfirmed;
+    return false;
+  }
   // AT+CMGL=4: every message of the memory, whatever its status. The outcome is not examined:
   // whatever arrived in whole lines is parsed.
   const Reply reply = Exchange(u"AT+CMGL=4", kListingPolls, bounds);
@@ -103,42 +119,54 @@ bool MessageStore::ListMemory(Memory memory, const ReplyBounds& bounds,
   return selection == Selection::kConfirmed && !reply.input_lost && memory_changes_ == selected_at;
 }
 
-bool MessageStore::ReadAll(const ReplyBounds& listing_bounds, bool join) {
+bool MessageStore::ReadAll(const ReplyBounds& listing_bounds, const ReadRules& rules) {
   const unsigned started_on = port_changes_;
   std::vector<StoredMessage> records;
+  std::vector<MemoryListing> listings;
   std::vector<Memory> deletable;
-  bool all_confirmed = true;
-  for (Memory memory : kListedMemories) {
-    bool confirmed = true;
-    if (ListMemory(memory, listing_bounds, records, confirmed)) deletable.push_back(memory);
-    all_confirmed = all_confirmed && confirmed;
+  for (Memory memory : rules.memories) {
+    listings.push_back({memory, MemoryListing::Result::kListed, std::nullopt});
+    if (ListMemory(listing_bounds, records, listings.back())) deletable.push_back(memory);
   }
   // The host closed or swapped the port from a yield: the memories may come from two devices,
   // and the next deletion would act on the last.
   if (port_changes_ != started_on) deletable.clear();
+  const bool in_full = deletable.size() == rules.memories.size() && records.size() <= kMaxListed;
   if (records.size() > kMaxListed) records.resize(kMaxListed);
   for (StoredMessage& message : records) {
-    message.listed = message.shown_in_full && std::find(deletable.begin(), deletable.end(),
-                                                        message.memory) != deletable.end();
+    const bool shown = message.shown_in_full || (rules.delete_undecodable && message.Undecodable());
+    message.listed =
+        shown && std::find(deletable.begin(), deletable.end(), message.memory) != deletable.end();
   }
   records_ = std::move(records);
+  listings_ = std::move(listings);
   listed_on_ = port_changes_;
-  Show(join);
-  return all_confirmed;
+  Show(rules, in_full);
+  return std::none_of(listings_.begin(), listings_.end(), [](const MemoryListing& listing) {
+    return listing.result == MemoryListing::Result::kUnconfirmed;
+  });
 }
 
-void MessageStore::Show(bool join) {
+void MessageStore::Show(const ReadRules& rules, bool release) {
   std::vector<DecodedMessage> messages;
   for (const StoredMessage& record : records_) messages.push_back(record.message);
-  shown_ = join ? JoinParts(messages) : EachAlone(messages);
-  if (!join) return;
+  if (!rules.join) {
+    shown_ = EachAlone(messages);
+    return;
+  }
+  std::optional<Release> when;
+  if (release && rules.release_after) when = Release{clock_.WallNow(), *rules.release_after};
+  shown_ = JoinParts(messages, when);
   // Deleting part of a message would leave the rest without it: a message goes whole, when it
-  // is complete and every part of it may be deleted, or not at all.
+  // is complete or released and every part of it may be deleted, or not at all. A part that
+  // cannot be decoded never joins, and goes on request.
   for (const ShownMessage& shown : shown_) {
-    bool whole = shown.complete;
+    bool whole = shown.complete || shown.released;
     for (std::size_t part : shown.parts) whole = whole && records_[part].listed;
     if (whole) continue;
-    for (std::size_t part : shown.parts) records_[part].kept = records_[part].listed;
+    for (std::size_t part : shown.parts) {
+      records_[part].kept = records_[part].listed && !records_[part].Undecodable();
+    }
   }
 }
 

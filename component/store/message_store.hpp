@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -46,6 +47,30 @@ struct DeletionItem {
   Outcome outcome = Outcome::kDeleted;
 };
 
+// How ReadAll lists and what of the listing it lets DeleteListed delete.
+struct ReadRules {
+  // The memories listed, in this order.
+  std::vector<Memory> memories{std::begin(kListedMemories), std::end(kListedMemories)};
+  // The parts of a concatenated message show as one message; those of one still incomplete
+  // stay on the modem until `release_after` has passed since its newest part (never without).
+  bool join = false;
+  std::optional<std::chrono::hours> release_after = std::chrono::hours{24};
+  // A message that arrived whole but cannot be decoded whole may be deleted too.
+  bool delete_undecodable = false;
+};
+
+// What became of one memory in the last listing.
+struct MemoryListing {
+  enum class Result { kListed, kRefused, kUnconfirmed };
+  Memory memory = Memory::kPhone;
+  Result result = Result::kListed;
+  // The counts the modem gave when the memory was selected for the listing, when it gave them.
+  std::optional<MemoryFill> fill;
+};
+
+// "ME 12/23, SM 49/50": the fill of each memory listed whose counts the modem gave.
+Text FillText(const std::vector<MemoryListing>& listings);
+
 // A listing may be long, but a line that keeps sending without ever ending it (a chattering
 // device) must not hold the caller for ever: the time the largest listing needs at `speed_text`
 // (the port's speed as the host gave it), plus the polls of the count.
@@ -65,15 +90,16 @@ class MessageStore {
   // modem's default memory.
   FinalResult Reset();
 
-  // Selects and lists each memory of kListedMemories; a memory that cannot be selected
-  // contributes nothing. False when a selection could not be confirmed (see Select): that
+  // Selects and lists each memory of the rules; a memory that cannot be selected contributes
+  // nothing. False when a selection could not be confirmed (see Select): that
   // memory was not listed, and the read did not end well whatever the last status. A memory's
   // messages are listed for deletion only when its own selection was confirmed, nothing (the host,
   // from a yield) changed the memory until its listing ended, and no input was lost on the way.
   // With `join`, the parts of a concatenated message show as one message, and the parts of one
-  // still incomplete are kept. The new listing replaces the old one, even when it lists nothing:
-  // the modem may have given the old indexes to new messages meanwhile.
-  bool ReadAll(const ReplyBounds& listing_bounds, bool join);
+  // still incomplete are kept until its release: only when every memory was listed in full,
+  // since a missing part may stand in one that was not. The new listing replaces the old one, even
+  // when it lists nothing: the modem may have given the old indexes to new messages meanwhile.
+  bool ReadAll(const ReplyBounds& listing_bounds, const ReadRules& rules);
 
   // Deletes every message that is still Deletable, in listing order, each under a selection of
   // its memory made right before, and only when the modem, asked right before (AT+CMGR), still
@@ -92,6 +118,8 @@ class MessageStore {
   std::size_t ShownCount() const { return records_.size(); }
   // Messages listed for deletion (the kept parts of incomplete messages included).
   std::size_t ListedCount() const;
+  // Each memory of the last listing, in listing order.
+  const std::vector<MemoryListing>& Listings() const { return listings_; }
 
  private:
   enum class Selection { kConfirmed, kOvertaken, kRefused, kUnconfirmed };
@@ -110,16 +138,17 @@ class MessageStore {
   // meanwhile (a host re-entering from a yield), overtaken when it said OK but something did.
   // After an exchange the modem left unanswered, its late "OK" may be what answered: then
   // AT+CPMS? must name the memory, or the selection is unconfirmed.
-  Selection Select(Memory memory);
+  Selection Select(Memory memory, std::optional<MemoryFill>* fill = nullptr);
   // True when AT+CPMS? names `memory` as the one list, read and delete commands act on.
   bool Confirm(Memory memory);
   // AT+CMGR=<index>: the modem still holds exactly the PDU shown for `message`.
   DeletionItem::Outcome ReadBack(const StoredMessage& message);
   // One memory's listing, appended to `records`; true when it may be deleted from.
   // `confirmed` turns false when the memory's selection could not be confirmed.
-  bool ListMemory(Memory memory, const ReplyBounds& bounds, std::vector<StoredMessage>& records,
-                  bool& confirmed);
-  void Show(bool join);
+  bool ListMemory(const ReplyBounds& bounds, std::vector<StoredMessage>& records,
+                  MemoryListing& listing);
+  // `release`: incomplete messages may be released (every memory was listed in full).
+  void Show(const ReadRules& rules, bool release);
   DeletionItem DeleteOne(const StoredMessage& message, unsigned started_on, OwnSelection& own);
   // Makes sure `memory` is selected under our own confirmed selection, selecting it again when
   // anything may have changed the memory since.
@@ -132,6 +161,7 @@ class MessageStore {
   Text& status_text_;
   std::vector<StoredMessage> records_;
   std::vector<ShownMessage> shown_;
+  std::vector<MemoryListing> listings_;
   // Counts what may change the modem's message memory (selections, resets, closing or opening the
   // port), so that an operation notices one made by the host from a yield.
   unsigned memory_changes_ = 0;

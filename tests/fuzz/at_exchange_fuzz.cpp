@@ -94,6 +94,7 @@ class Input {
 class FuzzClock final : public quorlin::Clock {
  public:
   TimePoint Now() override { return now_; }
+  WallTime WallNow() override { return WallTime{} + (now_ - TimePoint{}); }
   void Sleep(milliseconds duration) override {
     slept += duration;
     now_ += duration;

@@ -71,9 +71,12 @@ def read_with_delete(stdout, *options, store=None):
 class ReadCommand(unittest.TestCase):
     def test_usage_errors(self):
         for args in (["--speed", ""], ["--speed", "abc"], ["--speed", "0"],
-                     ["--speed", "12345678"], ["--device", ""]):
+                     ["--speed", "12345678"], ["--device", ""],
+                     ["--join", "--release-after", "-1"], ["--join", "--release-after", "1.5"],
+                     ["--release-after", "5"], ["--stores", "ME,XX"], ["--stores", "SM,SM"],
+                     ["--stores", "BM"], ["--stores", ""]):
             with self.subTest(args=args):
-                full = ["--device", "/dev/null", *args] if args[0] == "--speed" else args
+                full = ["--device", "/dev/null", *args] if args[0] != "--device" else args
                 run = subprocess.run([CLI, "read", *full], capture_output=True)
                 self.assertEqual(run.returncode, 2)
                 self.assertIn(b"usage:", run.stderr)
@@ -98,7 +101,8 @@ class ReadCommand(unittest.TestCase):
         self.assertEqual(run.returncode, 0)
         self.assertEqual(len(run.stdout.decode().splitlines()), 3)
         self.assertEqual(len(deletions), 3)
-        self.assertEqual(run.stderr.decode().splitlines()[-1], "shown 3, listed for deletion 3")
+        self.assertEqual(run.stderr.decode().splitlines()[-2:],
+                         ["shown 3, listed for deletion 3", "stores: ME 2/255, SM 1/50"])
 
     def test_a_message_not_decoded_whole_stays_and_one_without_text_shows_its_line(self):
         hello = pdu_builder.deliver("+79161234567", "Hello")
@@ -115,12 +119,13 @@ class ReadCommand(unittest.TestCase):
                           stamp + "Hello [undecodable: user-data header does not fit]",
                           stamp + "Пр [undecodable: odd UCS2 length]"])
         self.assertEqual([(d["storage"], d["index"]) for d in deletions], [("ME", 1), ("ME", 2)])
-        self.assertEqual(run.stderr.decode().splitlines()[-1], "shown 4, listed for deletion 2")
+        self.assertEqual(run.stderr.decode().splitlines()[-2], "shown 4, listed for deletion 2")
         self.assertEqual(run.returncode, 1)
 
     def test_join_deletes_complete_messages_whole_and_keeps_an_incomplete_one(self):
         store, complete = multipart_store()
-        run, deletions = read_with_delete(subprocess.PIPE, "--join", store=store)
+        run, deletions = read_with_delete(subprocess.PIPE, "--join", "--release-after", "never",
+                                          store=store)
         texts = [line.split("\t")[2] for line in run.stdout.decode().splitlines()]
         for text in complete:
             self.assertIn(text, texts)

@@ -105,6 +105,76 @@ INSTANTIATE_TEST_SUITE_P(
                                u"17.05.24 10:31\t+79161234567\tA"}),
     [](const auto& test_case) { return std::string(test_case.param.name); });
 
+// A part stamped `day` May 2024 at `hour`:00 local time, `zone` quarter hours east of GMT.
+DecodedMessage At(DecodedMessage message, int day, int hour, int zone = 0) {
+  message.time_stamp = TimeStamp{24, 5, day, hour, 0, 0, zone};
+  return message;
+}
+
+struct ReleaseCase {
+  const char* name;
+  std::vector<DecodedMessage> listing;
+  int age_hours;
+  std::vector<bool> released;  // of each message shown, in order
+  Text first_text;
+};
+
+class ReleaseTest : public ::testing::TestWithParam<ReleaseCase> {};
+
+// The host's clock reads 17 May 2024 12:00 UTC.
+TEST_P(ReleaseTest, ReleasesOnlyGroupsWhoseNewestPartIsOldEnough) {
+  const ReleaseCase& c = GetParam();
+  const auto now = std::chrono::sys_days{std::chrono::year{2024} / 5 / 17} + std::chrono::hours{12};
+  const auto joined = JoinParts(c.listing, Release{now, std::chrono::hours{c.age_hours}});
+  std::vector<bool> released;
+  for (const ShownMessage& message : joined) released.push_back(message.released);
+  EXPECT_EQ(released, c.released);
+  ASSERT_FALSE(joined.empty());
+  EXPECT_EQ(joined.front().text, c.first_text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ages, ReleaseTest,
+    ::testing::Values(
+        ReleaseCase{"OldEnoughShowsOnceWithTheGapMarked",
+                    {At(Part(kAnna, 7, 3, 3, u"C"), 15, 9), At(Part(kAnna, 7, 1, 3, u"A"), 15, 8)},
+                    24,
+                    {true},
+                    u"A[part 2 of 3 missing]C"},
+        ReleaseCase{"NewestPartDecides",
+                    {At(Part(kAnna, 7, 1, 3, u"A"), 1, 8), At(Part(kAnna, 7, 3, 3, u"C"), 17, 1)},
+                    24,
+                    {false, false},
+                    u"A"},
+        // 11:30 at GMT+3 is 08:30 UTC, three and a half hours ago; as UTC it would be half an hour.
+        ReleaseCase{"TakenInUtcThroughItsOwnZone",
+                    {At(Part(kAnna, 7, 1, 2, u"A"), 17, 11, 12)},
+                    3,
+                    {true},
+                    u"A[part 2 of 2 missing]"},
+        ReleaseCase{
+            "ZoneWestOfGmtIsLater", {At(Part(kAnna, 7, 1, 2, u"A"), 17, 8, -12)}, 3, {false}, u"A"},
+        ReleaseCase{"FutureStampHoldsEvenAtAgeZero",
+                    {At(Part(kAnna, 7, 1, 2, u"A"), 15, 8), At(Part(kAnna, 7, 2, 3, u"x"), 18, 8)},
+                    0,
+                    {true, false},
+                    u"A[part 2 of 2 missing]"},
+        ReleaseCase{
+            "ImpossibleStampHolds", {At(Part(kAnna, 7, 1, 2, u"A"), 31 + 1, 8)}, 0, {false}, u"A"},
+        ReleaseCase{"MissingStampHolds", {Part(kAnna, 7, 1, 2, u"A")}, 0, {false}, u"A"},
+        ReleaseCase{"DuplicatedPartHolds",
+                    {At(Part(kAnna, 7, 1, 3, u"A"), 1, 8), At(Part(kAnna, 7, 1, 3, u"A"), 1, 8)},
+                    0,
+                    {false, false},
+                    u"A"},
+        // Two senders' parts under one reference are two messages, each with its own age.
+        ReleaseCase{"SendersDoNotMix",
+                    {At(Part(kAnna, 7, 1, 2, u"A"), 1, 8), At(Part(kBank, 7, 2, 2, u"b"), 17, 11)},
+                    24,
+                    {true, false},
+                    u"A[part 2 of 2 missing]"}),
+    [](const auto& test_case) { return std::string(test_case.param.name); });
+
 TEST(DecodeMessage, ReadsTheFieldsTheLineDrops) {
   // Service centre +79168999100, from +79161234567, UCS2, part 2 of 3 of reference 0x1234
   // (16-bit), time stamp 17.05.24 10:30:00 at GMT+3.

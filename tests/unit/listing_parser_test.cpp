@@ -256,5 +256,21 @@ TEST(ParseSelectedMemory, NamesTheFirstMemory) {
   EXPECT_EQ(ParseSelectedMemory(u"OK"), std::nullopt);
 }
 
+TEST(ParseMemoryFill, ReadsTheFirstMemorysCounts) {
+  const std::pair<const char16_t*, std::optional<MemoryFill>> replies[] = {
+      {u"+CPMS: 12,23,12,23,49,50", MemoryFill{12, 23}},
+      {u"+CPMS:0,10", MemoryFill{0, 10}},
+      {u"+CPMS: \"SM\",49,50,\"SM\",49,50", MemoryFill{49, 50}},  // named, as some modems do
+      {u"+CPMS: 12", std::nullopt},
+      {u"+CPMS: ", std::nullopt},
+      {u"+CPMS: 1x,20", std::nullopt},
+      {u"+CPMS: 1,9999999", std::nullopt},
+      {u"OK", std::nullopt},
+  };
+  for (const auto& [reply, fill] : replies) {
+    EXPECT_EQ(ParseMemoryFill(Lines({reply, u"OK"})), fill) << ToUtf8(reply);
+  }
+}
+
 }  // namespace
 }  // namespace quorlin

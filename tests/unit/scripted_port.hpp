@@ -25,6 +25,7 @@ using std::chrono::milliseconds;
 class FakeClock final : public Clock {
  public:
   TimePoint Now() override { return now_; }
+  WallTime WallNow() override { return wall_start + (now_ - TimePoint{}); }
   void Sleep(milliseconds duration) override {
     sleeps.push_back(duration);
     now_ += duration;
@@ -39,6 +40,9 @@ class FakeClock final : public Clock {
     return std::chrono::duration_cast<milliseconds>(now_ - TimePoint{});
   }
 
+  // The calendar time when the test started: 2024-05-17 12:00 UTC unless a test moves it.
+  WallTime wall_start =
+      std::chrono::sys_days{std::chrono::year{2024} / 5 / 17} + std::chrono::hours{12};
   std::vector<milliseconds> sleeps;
   int yields = 0;
   // The host's message loop: may call back into the object under test.

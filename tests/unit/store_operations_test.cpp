@@ -541,3 +541,77 @@ TEST_F(StoreTest, JoinedPartsShowAsOneLineAndAnIncompleteMessageStays) {
 
 }  // namespace
 }  // namespace quorlin
+
+namespace quorlin {
+namespace {
+
+// kHello with TP-UDHI set and no header there: it arrived whole but cannot be decoded whole.
+const std::string kSpuriousHeader =
+    std::string(kHello).substr(0, 16) + "44" + std::string(kHello).substr(18);
+
+struct BrokenCase {
+  const char* name;
+  bool delete_undecodable;
+  Commands deletes;
+};
+
+class BrokenPdus : public StoreTest, public ::testing::WithParamInterface<BrokenCase> {};
+
+// A PDU damaged on the line may read whole next time; one that cannot be decoded never will, and
+// goes only on request, read back like any other.
+TEST_P(BrokenPdus, OnlyTheUndecodableKindGoesOnRequest) {
+  quorlin_.SetDeleteUndecodable(GetParam().delete_undecodable);
+  const std::string cut = Entry(3, kHello);
+  Stored(Entry(1, kHello) + Entry(2, kSpuriousHeader) + cut.substr(0, cut.size() - 6) + "\r\n" +
+             "+CMGL: 4,1,,22\r\n07912143658709F1040B9121436587G9F1\r\n",
+         "");
+  quorlin_.ReadAllMsg();
+  modem_.commands.clear();
+  Holds(1, kHello);
+  Holds(2, kSpuriousHeader);
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=2", kOk);
+  quorlin_.DeleteMsg();
+  Commands deletes;
+  for (const std::string& command : modem_.commands) {
+    if (command.starts_with("AT+CMGD")) deletes.push_back(command);
+  }
+  EXPECT_EQ(deletes, GetParam().deletes);
+  EXPECT_EQ(quorlin_.Store().ShownCount(), 4u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, BrokenPdus,
+                         ::testing::Values(BrokenCase{"Off", false, {"AT+CMGD=1"}},
+                                           BrokenCase{"On", true, {"AT+CMGD=1", "AT+CMGD=2"}}),
+                         [](const auto& test_case) { return std::string(test_case.param.name); });
+
+// kWaitPart1, stamped 17.05.24 10:30 at GMT+3, is four and a half hours old by the fake clock.
+TEST_F(StoreTest, AnIncompleteMessageIsReleasedByAgeOnlyWhenEveryMemoryWasListed) {
+  quorlin_.SetJoinParts(true);
+  quorlin_.SetReleaseAfterHours(4);
+  modem_.Answer(kSelectMe, kSelected);
+  modem_.Answer(kSelectSm, "\r\nERROR\r\n");
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(2, kWaitPart1)));
+  quorlin_.ReadAllMsg();
+  // The missing part may stand in the SIM, which could not be listed.
+  EXPECT_EQ(quorlin_.Sms(), u"17.05.24 10:30:00\t+79161234567\tWait\r\n");
+  EXPECT_TRUE(quorlin_.Store().Records()[0].kept);
+  EXPECT_EQ(quorlin_.StoreUsage(), u"ME 2/20");
+
+  Stored(Entry(2, kWaitPart1), "");
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(quorlin_.Sms(), u"17.05.24 10:30:00\t+79161234567\tWait[part 2 of 2 missing]\r\n");
+  EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 2}}));
+  EXPECT_EQ(quorlin_.StoreUsage(), u"ME 2/20, SM 2/20");
+  EXPECT_FALSE(quorlin_.Store().Records()[0].kept);
+
+  quorlin_.SetReleaseAfterHours(5);
+  Stored(Entry(2, kWaitPart1), "");
+  quorlin_.ReadAllMsg();
+  EXPECT_TRUE(quorlin_.Store().Records()[0].kept);
+  EXPECT_FALSE(quorlin_.SetReleaseAfterHours(-2));
+  EXPECT_EQ(quorlin_.ReleaseAfterHours(), 5);
+}
+
+}  // namespace
+}  // namespace quorlin

@@ -317,6 +317,11 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
       {L"IInitDone_Init", INVOKE_FUNC, {VT_DISPATCH}},
       {L"JoinParts", INVOKE_PROPERTYGET, {VT_PTR}},
       {L"JoinParts", INVOKE_PROPERTYPUT, {VT_BOOL}},
+      {L"ReleaseAfterHours", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"ReleaseAfterHours", INVOKE_PROPERTYPUT, {VT_I4}},
+      {L"DeleteUndecodable", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"DeleteUndecodable", INVOKE_PROPERTYPUT, {VT_BOOL}},
+      {L"StoreUsage", INVOKE_PROPERTYGET, {VT_PTR}},
   };
   CHECK_HR(info->GetTypeAttr(&attributes), S_OK);
   if (!attributes) return;

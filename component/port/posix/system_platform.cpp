@@ -10,6 +10,7 @@ namespace {
 class SteadyClock final : public Clock {
  public:
   TimePoint Now() override { return std::chrono::steady_clock::now(); }
+  WallTime WallNow() override { return std::chrono::system_clock::now(); }
   void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
   void YieldToHost() override {}
 };

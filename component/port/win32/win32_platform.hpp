@@ -51,6 +51,7 @@ class Win32PortSystem final : public PortSystem {
 class Win32Clock final : public Clock {
  public:
   TimePoint Now() override;
+  WallTime WallNow() override { return std::chrono::system_clock::now(); }
   void Sleep(std::chrono::milliseconds duration) override;
   void YieldToHost() override;
 };
