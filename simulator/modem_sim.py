@@ -22,7 +22,7 @@ import termios
 import time
 from typing import Callable, Optional
 
-from pdu_builder import tpdu_length
+from pdu_builder import deliver, tpdu_length
 
 STORAGES = ("ME", "SM")
 DEFAULT_CAPACITY = {"ME": 255, "SM": 50}
@@ -49,6 +49,9 @@ CHATTER_BACKLOG = 4096
 # After a hang-up the simulator waits this long at most for the client to read what was
 # already sent: closing the master discards whatever the slave side still holds.
 HANGUP_DRAIN_TIMEOUT = 30.0
+
+# --refill stores messages from this sender, each text naming its place and number.
+REFILL_SENDER = "+79160000099"
 
 CMS_INVALID_INDEX = 321
 CMS_NOT_ALLOWED = 302
@@ -106,17 +109,22 @@ def parse_message(storage, index, stat, pdu, where):
 
 
 class MessageStore:
-    """The messages of both memories, keyed by (storage, index)."""
+    """The messages of both memories, keyed by (memory, index). With an alias two storage names
+    are one memory: a message keeps the name it was stored under, and either name reaches it."""
 
-    def __init__(self, messages=()):
+    def __init__(self, messages=(), aliases=None):
         self.messages = {}
+        self.aliases = aliases or {}
         for msg in messages:
             self.add(msg)
 
+    def memory(self, storage):
+        return self.aliases.get(storage, storage)
+
     @classmethod
-    def load(cls, path):
+    def load(cls, path, aliases=None):
         """Read a store file: one message a line, `<storage> <index> <stat> <pdu>`."""
-        store = cls()
+        store = cls(aliases=aliases)
         with open(path, encoding="utf-8") as f:
             for number, line in enumerate(f, 1):
                 line = line.strip()
@@ -127,7 +135,7 @@ class MessageStore:
                 if len(fields) != 4:
                     raise StoreError(f"{where}: expected <storage> <index> <stat> <pdu>")
                 msg = parse_message(*fields, where)
-                if (msg.storage, msg.index) in store.messages:
+                if store.get(msg.storage, msg.index):
                     raise StoreError(f"{where}: {msg.storage} index {msg.index} appears twice")
                 store.add(msg)
         return store
@@ -141,24 +149,25 @@ class MessageStore:
         os.replace(temporary, path)
 
     def add(self, msg):
-        self.messages[(msg.storage, msg.index)] = msg
+        self.messages[(self.memory(msg.storage), msg.index)] = msg
 
     def get(self, storage, index):
-        return self.messages.get((storage, index))
+        return self.messages.get((self.memory(storage), index))
 
     def remove(self, storage, index):
-        return self.messages.pop((storage, index), None)
+        return self.messages.pop((self.memory(storage), index), None)
 
     def in_order(self, storage=None):
+        wanted = storage and self.memory(storage)
         return [self.messages[key] for key in sorted(self.messages, key=lambda k: (
-            STORAGES.index(k[0]), k[1])) if storage in (None, key[0])]
+            STORAGES.index(k[0]), k[1])) if wanted in (None, key[0])]
 
     def used(self, storage):
-        return sum(1 for key in self.messages if key[0] == storage)
+        return len(self.in_order(storage))
 
     def total(self, storage):
-        indexes = [key[1] for key in self.messages if key[0] == storage]
-        return max([DEFAULT_CAPACITY[storage]] + indexes)
+        indexes = [m.index for m in self.in_order(storage)]
+        return max([DEFAULT_CAPACITY[self.memory(storage)]] + indexes)
 
 
 class EventLog:
@@ -333,15 +342,25 @@ def parse_late(option):
                    skip=int(skip or 0), late=int(ms) / 1000)
 
 
-def parse_arrival(option):
-    """SM:<index>:<pdu> for --store-during-listing; the new message is unread."""
+def parse_arrival(option, name):
+    """SM:<index>:<pdu> for the option `name`; the new message is unread."""
     fields = option.split(":", 2)
     if len(fields) != 3:
-        raise ValueError(f"--store-during-listing {option!r}: expected STORAGE:INDEX:PDU")
+        raise ValueError(f"{name} {option!r}: expected STORAGE:INDEX:PDU")
     try:
-        return parse_message(fields[0], fields[1], "0", fields[2], "--store-during-listing")
+        return parse_message(fields[0], fields[1], "0", fields[2], name)
     except StoreError as err:
         raise ValueError(str(err)) from err
+
+
+def parse_alias(option):
+    """ME=SM: {"ME": "SM"}, the first name reaching the second's memory; None: {}."""
+    if option is None:
+        return {}
+    names = [n.strip().upper() for n in option.split("=")]
+    if len(names) != 2 or names[0] == names[1] or any(n not in STORAGES for n in names):
+        raise ValueError(f"--alias {option!r}: expected ME=SM or SM=ME")
+    return {names[0]: names[1]}
 
 
 class Modem:
@@ -372,11 +391,16 @@ class Modem:
         self.listings = 0
         self.reply_loss = 0
         self.hangup_after = options.hangup_after_bytes
-        self.arrivals = [parse_arrival(s) for s in options.store_during_listing]
+        self.arrivals = [parse_arrival(s, "--store-during-listing")
+                         for s in options.store_during_listing]
         for msg in self.arrivals:
             if store.get(msg.storage, msg.index):
                 raise ValueError(f"--store-during-listing: {msg.storage} index {msg.index} "
                                  f"is already in the store")
+        self.deletion_arrivals = [parse_arrival(s, "--store-during-deletion")
+                                  for s in options.store_during_deletion]
+        self.refill = options.refill
+        self.refills = 0
         self.rng = line.rng
         self.reply_budget = None
         self.after_reply = None
@@ -708,6 +732,24 @@ class Modem:
         self.changed()
         return f'+CMTI: "{msg.storage}",{msg.index}'
 
+    def _arrivals_after_delete(self, freed):
+        """The messages that come in right after a delete: a refill of each freed place, and
+        each --store-during-deletion message whose place is free now."""
+        arriving = []
+        if self.refill:
+            for msg in freed:
+                self.refills += 1
+                text = f"Refill {self.refills}, stored at {msg.storage} {msg.index}"
+                arriving.append(Message(msg.storage, msg.index, STAT_UNREAD,
+                                        deliver(REFILL_SENDER, text)))
+        for msg in list(self.deletion_arrivals):
+            taken = any(self.store.memory(a.storage) == self.store.memory(msg.storage)
+                        and a.index == msg.index for a in arriving)
+            if not taken and not self.store.get(msg.storage, msg.index):
+                self.deletion_arrivals.remove(msg)
+                arriving.append(msg)
+        return [Segment("event", lead=True, make=lambda m=m: self._arrive(m)) for m in arriving]
+
     def cmd_cmgr(self, kind, args):
         """+CMGR: <stat>,[<alpha>],<length> CR LF <pdu>"""
         if kind == "test":
@@ -748,7 +790,8 @@ class Modem:
                            pdu=msg.pdu)
         if doomed:
             self.changed()
-        return info_reply()
+        # Newcomers are announced after the final result, as a phone does once it is free.
+        return info_reply() + (self._arrivals_after_delete(doomed) if doomed else [])
 
 
 # ---------------------------------------------------------------- terminal and main loop
@@ -855,6 +898,14 @@ def parse_args(argv):
     p.add_argument("--store-during-listing", action="append", default=[],
                    metavar="STORAGE:INDEX:PDU",
                    help="store this message during the first listing of its storage")
+    p.add_argument("--store-during-deletion", action="append", default=[],
+                   metavar="STORAGE:INDEX:PDU",
+                   help="store this message right after the first AT+CMGD that leaves its "
+                        "place free")
+    p.add_argument("--refill", action="store_true",
+                   help="a full phone: each place AT+CMGD frees gets a new message at once")
+    p.add_argument("--alias", metavar="ME=SM",
+                   help="the two storage names are one memory")
     p.add_argument("--urc-inside-pdu", action="store_true",
                    help=f"put {URC_INSIDE_PDU} in the middle of every listed PDU line")
     p.add_argument("--header-no-space", action="store_true",
@@ -896,8 +947,10 @@ def parse_args(argv):
 def main(argv=None):
     args = parse_args(argv)
     try:
-        store = MessageStore.load(args.store) if args.store else MessageStore()
-    except (OSError, StoreError) as err:
+        aliases = parse_alias(args.alias)
+        store = (MessageStore.load(args.store, aliases) if args.store
+                 else MessageStore(aliases=aliases))
+    except (OSError, StoreError, ValueError) as err:
         print(f"modem_sim: {err}", file=sys.stderr)
         return 2
 

@@ -304,6 +304,9 @@ class DeviceTests(SimTestCase):
             ("ME 1 0 00", ["--late", "AT+CMGD"], "CMD:MS"),
             ("ME 1 0 00", ["--lose-bytes", "5:later"], "N[:after=K]"),
             ("ME 1 0 00", ["--alpha", "Åsa"], "ASCII"),
+            ("ME 1 0 00", ["--alias", "ME=MT"], "ME=SM"),
+            ("ME 1 0 00\nSM 1 0 00", ["--alias", "SM=ME"], "twice"),
+            ("ME 1 0 00", ["--store-during-deletion", "ME:1"], "STORAGE:INDEX:PDU"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             store = os.path.join(tmp, "store.txt")
@@ -382,6 +385,57 @@ class StoreDuringListingTests(SimTestCase):
                       sim.command("AT+CMGL=4"))
         stored = [e for e in sim.log() if e["event"] == "stored"]
         self.assertEqual([(e["storage"], e["index"]) for e in stored], [("SM", 7)])
+
+
+class OneMemoryAndRefillTests(SimTestCase):
+    NEW = pdu_builder.deliver("+79161234567", "New arrival")
+    ALIASED = f"ME 1 1 {HOW_ARE_YOU}\nME 2 0 {SIPGATE}\nSM 10 1 {REPORT}\n"
+
+    def test_aliased_names_list_and_delete_one_memory(self):
+        sim = self.start("--alias", "ME=SM", "--log", "log.jsonl", store=self.ALIASED)
+        listing = (f"\r\n+CMGL: 1,1,,30\r\n{HOW_ARE_YOU}\r\n+CMGL: 2,0,,27\r\n{SIPGATE}\r\n"
+                   f"+CMGL: 10,1,,26\r\n{REPORT}\r\n\r\nOK\r\n").encode()
+        self.assertEqual(sim.command('AT+CPMS="ME"'), b"\r\n+CPMS: 3,50,3,50,3,50\r\n\r\nOK\r\n")
+        self.assertEqual(sim.command("AT+CMGL=4"), listing)
+        sim.command('AT+CPMS="SM"')
+        self.assertEqual(sim.command("AT+CMGL=4"), listing.replace(b"2,0,", b"2,1,"))
+        self.assertEqual(sim.command("AT+CMGD=2"), b"\r\nOK\r\n")
+        sim.command('AT+CPMS="ME"')
+        self.assertEqual(sim.command("AT+CMGR=2"), b"\r\n+CMS ERROR: 321\r\n")
+        deletes = [(e["storage"], e["index"]) for e in sim.log() if e["event"] == "delete"]
+        self.assertEqual(deletes, [("ME", 2)], "the log names the place it was stored under")
+
+    def test_a_freed_place_gets_its_newcomer_right_after_the_delete(self):
+        refills = [pdu_builder.deliver("+79160000099", f"Refill {n}, stored at ME {n}")
+                   for n in (1, 2)]
+        # (options, store, what AT+CMGD=1 then AT+CMGD=2 on ME answer, the deletions and
+        # arrivals logged: (storage, index), with the PDU of an arrival)
+        table = [
+            (["--refill"], STORE,
+             [b'\r\nOK\r\n\r\n+CMTI: "ME",1\r\n', b'\r\nOK\r\n\r\n+CMTI: "ME",2\r\n'],
+             [("ME", 1), ("ME", 1, refills[0]), ("ME", 2), ("ME", 2, refills[1])]),
+            # Its place taken at first: it comes once the second delete frees it.
+            (["--store-during-deletion", f"ME:2:{self.NEW}"], STORE,
+             [b"\r\nOK\r\n", b'\r\nOK\r\n\r\n+CMTI: "ME",2\r\n'],
+             [("ME", 1), ("ME", 2), ("ME", 2, self.NEW)]),
+            # A free place: the first delete brings it; SM 1 is ME 1 of one memory.
+            (["--store-during-deletion", f"SM:1:{self.NEW}", "--alias", "SM=ME"], self.ALIASED,
+             [b'\r\nOK\r\n\r\n+CMTI: "SM",1\r\n', b"\r\nOK\r\n"],
+             [("ME", 1), ("SM", 1, self.NEW), ("ME", 2)]),
+        ]
+        for options, store, answers, events in table:
+            with self.subTest(options=options):
+                sim = self.start(*options, "--log", "log.jsonl", store=store)
+                sim.command('AT+CPMS="ME"')
+                for index, answer in zip((1, 2), answers):
+                    sim.send(f"AT+CMGD={index}")
+                    self.assertEqual(sim.read_for(0.3), answer)
+                self.assertEqual([(e["storage"], e["index"]) + (
+                    (e["pdu"],) if e["event"] == "stored" else ()) for e in sim.log()
+                    if e["event"] in ("delete", "stored")], events)
+                arrived = [e for e in events if len(e) == 3][-1]
+                self.assertIn(f"{arrived[2]}\r\n".encode(), sim.command(f"AT+CMGR={arrived[1]}"))
+                sim.stop()
 
 
 class LineBehaviourTests(SimTestCase):

@@ -10,8 +10,10 @@
 //   stub-close    against the stand-in: closing the window while a call runs
 //   unregistered  no component registered: only the creation failure, and no window
 //   round         against Quorlin and a modem on COM<port>: the whole round from 1 to 6
-// Options: --port N (round; default 3), --screenshot <prefix> (stub: after the window appears,
-// writes <prefix>.ready holding the window's rectangle and waits for <prefix>.done).
+//   nul-text      against Quorlin and a modem whose texts hold a NUL: read, show, delete, then
+//                 read and show what is left
+// Options: --port N (round, nul-text; default 3), --screenshot <prefix> (stub: after the window
+// appears, writes <prefix>.ready holding the window's rectangle and waits for <prefix>.done).
 #include <windows.h>
 
 #include <cstdio>
@@ -478,12 +480,30 @@ void RoundScenario(Driver& driver, const std::wstring& program, const std::wstri
   driver.WaitForExit();
 }
 
+// A NUL would end the message box's text where it stands: U+FFFD stands there instead, and the
+// messages after it show too. What cannot be shown whole stays after the deletion.
+void NulTextScenario(Driver& driver, const std::wstring& program, const std::wstring& port) {
+  driver.Launch(program);
+  driver.ExpectBox();
+  driver.WaitForMainWindow();
+  driver.Type(port.c_str(), L"19200");
+  driver.Click(kOpen);
+  driver.ExpectBox();
+  for (const wchar_t* step : {kRead, kShow, kDelete, kRead, kShow, kClose}) {
+    driver.Click(step);
+    driver.ExpectBox();
+  }
+  driver.Log(L"close the window");
+  ::PostMessageW(driver.MainWindow(), WM_CLOSE, 0, 0);
+  driver.WaitForExit();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) {
     std::fwprintf(stderr,
-                  L"usage: darvello_driver stub|stub-close|unregistered|round "
+                  L"usage: darvello_driver stub|stub-close|unregistered|round|nul-text "
                   L"<Darvello.exe> <log> [--port N] [--screenshot PREFIX]\n");
     return 2;
   }
@@ -507,6 +527,8 @@ int wmain(int argc, wchar_t** argv) {
       UnregisteredScenario(driver, program);
     } else if (scenario == L"round") {
       RoundScenario(driver, program, port);
+    } else if (scenario == L"nul-text") {
+      NulTextScenario(driver, program, port);
     } else {
       std::fwprintf(stderr, L"unknown scenario\n");
       return 2;

@@ -4,13 +4,15 @@
 #   stub-close    the same, closing the window while a call runs
 #   unregistered  no component registered: only the creation failure, no window
 #   round         Darvello against Quorlin.dll and the simulated modem on a COM port
+#   nul-text      the same with texts holding a NUL (tests/wine/nul-store.txt): the message box
+#                 shows U+FFFD in its place and every message after it
 # The driver (driver.cpp) plays the user inside Wine and logs every message box; each log is
 # compared with expected/<scenario>.log. Exits non-zero on any difference.
 #
 # Settings (environment):
 #   DARVELLO_BUILDS      build trees to test (default: the Windows build trees, build/mingw32
 #                        build/mingw64 unless QUORLIN_BUILD32 or QUORLIN_BUILD64 say otherwise)
-#   DARVELLO_SCENARIOS   scenarios to run (default: stub stub-close unregistered round)
+#   DARVELLO_SCENARIOS   scenarios to run (default: stub stub-close unregistered round nul-text)
 #   DARVELLO_COM         COM port number of the simulated modem (default: 3)
 #   DARVELLO_SCREENSHOT  where to save a PNG of the window, e.g. docs/darvello.png (default: none)
 #   DARVELLO_REQUIRE_32  1: fail instead of skipping when 32-bit Wine programs cannot run here,
@@ -21,7 +23,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../../scripts/lib.sh
 . "$here/../../scripts/lib.sh"
 builds=${DARVELLO_BUILDS:-"$(windows_build_dir 32) $(windows_build_dir 64)"}
-scenarios=${DARVELLO_SCENARIOS:-"stub stub-close unregistered round"}
+scenarios=${DARVELLO_SCENARIOS:-"stub stub-close unregistered round nul-text"}
 com=${DARVELLO_COM:-3}
 screenshot=${DARVELLO_SCREENSHOT:-}
 [ -n "$screenshot" ] && screenshot=$(realpath -m "$screenshot")
@@ -96,8 +98,9 @@ take_screenshot() {
   touch "$prefix.done"
 }
 
+# start_modem STORE
 start_modem() {
-  modem_start "$work" "$quorlin_root/simulator/samples/demo-store.txt" --log "$work/modem.log" ||
+  modem_start "$work" "$1" --log "$work/modem.log" ||
     { say "the simulated modem did not start"; exit 1; }
   wine_map_port "$com" "$modem_pty"
 }
@@ -139,19 +142,21 @@ run_bitness() {
       unregistered)
         drive "$bits" "$build" unregistered "$log"
         ;;
-      round)
-        local dll="$build/component/automation/Quorlin.dll"
+      round | nul-text)
+        local dll="$build/component/automation/Quorlin.dll" store
         [ -f "$dll" ] || { say "$bits-bit: $dll is missing"; failures=$((failures + 1)); continue; }
-        start_modem
+        store=$quorlin_root/simulator/samples/demo-store.txt
+        [ "$scenario" = round ] || store=$quorlin_root/tests/wine/nul-store.txt
+        start_modem "$store"
         regsvr "$bits" "$dll"
-        drive "$bits" "$build" round "$log" --port "$com"
+        drive "$bits" "$build" "$scenario" "$log" --port "$com"
         regsvr "$bits" "$dll" /u
         stop_modem
         ;;
       *)
         say "unknown scenario $scenario"; exit 2 ;;
     esac
-    # The round's expected log names the port as @PORT@.
+    # The expected logs against the modem name the port as @PORT@.
     sed "s/@PORT@/$com/g" "$here/expected/$scenario.log" >"$work/expected-$scenario.log"
     compare "$bits-bit $scenario" "$work/expected-$scenario.log" "$log"
   done

@@ -48,6 +48,19 @@ def _stored(*messages):
     return "".join(f"{storage} {index} 1 {pdu}\n" for storage, index, pdu in messages)
 
 
+def _user_data_length_at(pdu):
+    """Where TP-UDL stands in the hexadecimal text of an SMS-DELIVER."""
+    sca = int(pdu[:2], 16)
+    oa = 2 * (sca + 1) + 2
+    return oa + 4 + (int(pdu[oa:oa + 2], 16) + 1) // 2 * 2 + 4 + 14
+
+
+def _claiming_udl(pdu, udl):
+    """The PDU with a TP-UDL that its user data does not match."""
+    at = _user_data_length_at(pdu)
+    return f"{pdu[:at]}{udl:02X}{pdu[at + 2:]}"
+
+
 # Phone memory 1, 2 and 1003, SIM 1 and 10: 7-bit, UCS2, a status report.
 BASE = _stored(
     ("ME", 1, pdu_builder.deliver("+79161234567", "Phone memory, message one")),
@@ -82,6 +95,23 @@ STORES = {
     ),
     # More than one listing keeps: 104 messages over both memories.
     "many": "\n".join(pdu_builder.generate_store(104, seed=1)) + "\n",
+    # For a phone whose two memories are one (--alias): listed twice, as ME and as SM.
+    "aliased": _stored(*[
+        ("ME", index, pdu_builder.deliver("+79161234567", f"One memory, message {word}"))
+        for index, word in ((1, "one"), (2, "two"), (3, "three"))]),
+    # What the decoder cannot show whole (ME), and texts with a NUL before a message that
+    # must stay visible (SM).
+    "undecodable": _stored(
+        ("ME", 1, _claiming_udl(pdu_builder.deliver(
+            "+79161234567", ("Claims 200 septets, holds 160. " * 6)[:160]), 200)),
+        ("ME", 2, (lambda hello: hello[:16] + "44" + hello[18:])(   # TP-UDHI, no header
+            pdu_builder.deliver("+79161234567", "Spurious header bit"))),
+        ("ME", 3, pdu_builder.deliver("+79161234567", "Пр", encoding="ucs2")[:-10]
+         + "05041F044004"),   # five octets of UCS2
+        ("SM", 1, pdu_builder.deliver("+79031112233", "Before\x00after", encoding="ucs2")),
+        ("SM", 2, pdu_builder.deliver("+79031112233", b"Data\x00more", encoding="8bit")),
+        ("SM", 3, pdu_builder.deliver("+79998887766", "After the NUL texts")),
+    ),
 }
 ARRIVING = pdu_builder.deliver("+79160000007", "Stored while the listing ran")
 
@@ -134,6 +164,7 @@ class Row:
     echo: str = "on"
     left: int = 0              # shown messages deliberately not listed for deletion
     damaged: int = 0           # printed lines that are no whole message of the store
+    arrivals: int = 0          # messages the modem stores during the run
     max_seconds: Optional[float] = None   # time bound of the whole run
 
     @property
@@ -209,7 +240,23 @@ ROWS = [
     Row("indexes above 999 beside the index they end with", "both", [],
         "OK", "1-3:OK 1-1003:OK 2-500:OK 2-2500:OK ", "all", "all", store="high"),
     Row("a message stored while the listing runs", "both",
-        ["--store-during-listing", f"ME:7:{ARRIVING}"], "OK", ALL_DELETED, "all", "all"),
+        ["--store-during-listing", f"ME:7:{ARRIVING}"], "OK", ALL_DELETED, "all", "all",
+        arrivals=1),
+    # A full phone: each freed index holds a new message before the next command.
+    Row("every freed index refilled at once", "DeleteMsg", ["--refill"],
+        "OK", ALL_DELETED, "all", "all", arrivals=5),
+    # ME and SM are one memory: everything is listed twice, and the SIM's pass finds each index
+    # empty or refilled.
+    Row("ME and SM one memory, a message arriving in ME 1 once deleted", "DeleteMsg",
+        ["--alias", "ME=SM", "--store-during-deletion", f"ME:1:{ARRIVING}"],
+        "OK", "2 3:Error ", "all", "all", store="aliased", arrivals=1),
+    Row("ME and SM one memory, every freed index refilled", "DeleteMsg",
+        ["--alias", "SM=ME", "--refill"], "OK", "2 3:Error ", "all", "all", store="aliased",
+        arrivals=3),
+    # Shown with the reason they are not whole and kept; a NUL shows as U+FFFD.
+    Row("7-bit UDL 200, spurious TP-UDHI, odd UCS2 length; NUL in UCS2 and 8-bit texts",
+        "ReadAllMsg", [], "OK", "2-1:OK 2-2:OK 2-3:OK ", "all", "SM", store="undecodable",
+        left=3),
     # Quirks of real modems in the listing's layout and line ends.
     Row("^RSSI line in the middle of every PDU line", "ReadAllMsg", ["--urc-inside-pdu"],
         "OK", ALL_DELETED, "all", "all"),
@@ -230,6 +277,10 @@ ROWS = [
     # A late reply must not be taken for the answer to the command after it.
     Row('AT+CPMS="SM" answered 3 s late', "both", ["--late", 'AT+CPMS="SM":3000:1'],
         "No answer", ME_DELETED, "ME", "ME"),
+    # Later than the wait for a late reply: it comes as the answer to the next selection, of ME,
+    # and AT+CPMS? names SM, so ME is not selected for its deletions either.
+    Row('AT+CPMS="SM" answered 5 s late', "both", ["--late", 'AT+CPMS="SM":5000:1'],
+        "No answer", "1 1003:Error ", "ME", "none"),
     Row('AT+CPMS="SM" refused after a late AT+CPMS="ME"', "ReadAllMsg",
         ["--late", 'AT+CPMS="ME":3000:1', "--fail", 'AT+CPMS="SM":1'],
         "Error", "Empty", "none", "none", echo="off"),
@@ -250,6 +301,12 @@ ROWS = [
         ["--lose-bytes", str(loss_from_first_pdu("twins", into_pdu=False))],
         "OK", "1-3:OK 2-1:OK ", "ME 3, SM", "ME 3, SM", store="twins", left=1, damaged=1,
         echo="off"),
+    # Twins: the joined line is as long as ME 1's header says and decodes as ME 2's text, but the
+    # read back of ME 1 finds another PDU.
+    Row("bytes lost from the middle of one twin's PDU line to the middle of the other's: ME 1's "
+        "header on ME 2's text", "DeleteMsg",
+        ["--lose-bytes", str(loss_from_first_pdu("twins", into_pdu=True))],
+        "OK", "1 1:Error 1-3:OK 2-1:OK ", "ME 2, ME 3, SM", "ME 3, SM", store="twins"),
 ]
 
 
@@ -327,7 +384,8 @@ def run_row(row):
         return Outcome(
             statuses, [line for line in printed if line], cli.returncode,
             [(e["storage"], e["index"], e["pdu"]) for e in events if e["event"] == "delete"],
-            [(e["storage"], e["index"]) for e in events if e["event"] == "stored"], seconds,
+            [(e["storage"], e["index"], e["pdu"]) for e in events if e["event"] == "stored"],
+            seconds,
             tally=tally)
 
 
@@ -393,6 +451,9 @@ class FaultMatrix(unittest.TestCase):
                           f"deleted {storage} {index}, which was not shown in full")
         self.assertEqual([(s, i) for s, i, _ in outcome.deletions],
                          named_messages(row.deleted, messages))
+        self.assertEqual(len(outcome.stored_during), row.arrivals)
+        self.assertFalse(set(outcome.stored_during) & set(outcome.deletions),
+                         "a message stored during the run was deleted")
 
         self.assertEqual(outcome.statuses.get("open"), "OK")
         self.assertEqual(outcome.statuses.get("read"), row.read)

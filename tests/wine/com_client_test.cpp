@@ -4,12 +4,14 @@
 //
 //   com_client_test server                  COM behaviour that needs no modem
 //   com_client_test modem EXPECTED_DIR      port errors and the whole sequence against the
-//                                           simulated modem on COM3 and COM12 (COM5 absent)
+//                                           simulated modem on COM3 and COM12 (COM5 absent),
+//                                           joined parts on COM14, control characters on COM16
 //   com_client_test hostile                 GetInfo with arrays of unknown elements; what keeps
 //                                           the DLL loaded (host connection, an extra unlock)
 //   com_client_test yields TESTS_DIR LOGS   the host re-enters or releases the object from its
 //                                           yields; simulated modems of its own for each case,
-//                                           from COM20 up ("yields modems" lists their ports)
+//                                           from COM20 up ("yields modems" lists their ports
+//                                           and the simulator options of each)
 //   com_client_test registered SCOPE        what regsvr32 wrote for "machine" or "user"; for
 //                                           "machine", creation by ProgID works
 //   com_client_test unregistered SCOPE      nothing of it is left; creation by ProgID fails
@@ -1177,19 +1179,48 @@ void JoinsPartsThroughComFourteen(const std::wstring& expected_sms,
   q.Call(L"ClosePort");
 }
 
+// A NUL or another control character in a text would end or split the line in many hosts: SMS
+// shows U+FFFD in its place, and the messages after it stay visible. DeleteMsg deletes what was
+// shown in full; the message that cannot be shown whole is what a new listing still finds.
+// COM16 leads to a modem with nul-store.txt.
+void ControlCharactersThroughComSixteen(const std::wstring& expected_sms,
+                                        const std::wstring& expected_report,
+                                        const std::wstring& expected_left) {
+  current_test = "ControlCharactersThroughComSixteen";
+  ComPtr<IDispatch> object = CreateByProgId();
+  if (!object) return;
+  const LateBound q(object.Get());
+  q.OpenPort(16, 19200);
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"OK");
+  CHECK_TEXT(q.Get(L"SMS"), expected_sms);
+  q.Call(L"DeleteMsg");
+  CHECK_TEXT(q.Get(L"Error"), expected_report);
+  q.Call(L"ReadAllMsg");
+  CHECK_TEXT(q.Get(L"SMS"), expected_left);
+  q.Call(L"ClosePort");
+}
+
+// A one-line expected file without its line end.
+std::wstring ReadLine(const std::wstring& path) {
+  std::wstring line = ReadUtf8File(path);
+  if (!line.empty() && line.back() == L'\n') line.pop_back();
+  return line;
+}
+
 int RunModemSuite(const std::wstring& expected_dir) {
   const std::wstring sms = WithCrLf(ReadUtf8File(expected_dir + L"\\sms.txt"));
-  std::wstring report = ReadUtf8File(expected_dir + L"\\delete-report.txt");
-  if (!report.empty() && report.back() == L'\n') report.pop_back();
+  const std::wstring report = ReadLine(expected_dir + L"\\delete-report.txt");
   PortErrorsNameThePortAndMode();
   ReopeningAndReleasingClosePorts();
   HostMessagesRunWhileTheModemAnswers();
   ReadsThroughComTwelve(sms);
   ReadsAndDeletesThroughComThree(sms, report);
-  std::wstring join_report = ReadUtf8File(expected_dir + L"\\join-report.txt");
-  if (!join_report.empty() && join_report.back() == L'\n') join_report.pop_back();
   JoinsPartsThroughComFourteen(WithCrLf(ReadUtf8File(expected_dir + L"\\sms-joined.txt")),
-                               join_report);
+                               ReadLine(expected_dir + L"\\join-report.txt"));
+  ControlCharactersThroughComSixteen(WithCrLf(ReadUtf8File(expected_dir + L"\\sms-nul.txt")),
+                                     ReadLine(expected_dir + L"\\nul-report.txt"),
+                                     WithCrLf(ReadUtf8File(expected_dir + L"\\sms-nul-left.txt")));
   return failures;
 }
 
@@ -1202,16 +1233,19 @@ int RunModemSuite(const std::wstring& expected_dir) {
 // under the same indexes). A hidden window's timer reads the first modem's log during the yields
 // and acts once the wanted command is the last one the modem received. Whatever the host does,
 // the modems delete only messages the host was shown in SMS, and every call returns in 90 s.
+// A refilling first modem (--refill) stores a new message at each index as soon as it is
+// deleted: a call that deletes at an index another call freed deletes a message nobody saw.
 
-enum Action { kResetPhone, kReadAllMsg, kSwitchPort, kRelease };
+enum Action { kResetPhone, kReadAllMsg, kSwitchPort, kDeleteMsg, kRelease };
 const char* const kActionNames[] = {"ResetPhone", "ReadAllMsg", "ClosePort, OpenPort elsewhere",
-                                    "releases the object"};
+                                    "DeleteMsg", "releases the object"};
 
 struct YieldCase {
   const wchar_t* operation;
   const char* command;  // as the modem logs it
   int occurrence;       // its n-th time in the operation
   Action action;
+  bool refill;  // the first modem refills every index it frees
 };
 
 std::vector<YieldCase> YieldCases() {
@@ -1228,12 +1262,16 @@ std::vector<YieldCase> YieldCases() {
   std::vector<YieldCase> cases;
   for (const Trigger& trigger : triggers) {
     for (const Action action : {kResetPhone, kReadAllMsg, kSwitchPort}) {
-      cases.push_back({trigger.operation, trigger.command, trigger.occurrence, action});
+      cases.push_back({trigger.operation, trigger.command, trigger.occurrence, action, false});
     }
   }
-  cases.push_back({L"ResetPhone", "AT+CMGF=0", 1, kRelease});
-  cases.push_back({L"ReadAllMsg", "AT+CMGL=4", 1, kRelease});
-  cases.push_back({L"DeleteMsg", "AT+CMGD=1", 1, kRelease});
+  // DeleteMsg within DeleteMsg on a full phone: the inner call deletes ME 1 after the outer one
+  // read it back, or reads back the message refilled after the outer one deleted it.
+  cases.push_back({L"DeleteMsg", "AT+CMGR=1", 1, kDeleteMsg, true});
+  cases.push_back({L"DeleteMsg", "AT+CMGD=1", 1, kDeleteMsg, true});
+  cases.push_back({L"ResetPhone", "AT+CMGF=0", 1, kRelease, false});
+  cases.push_back({L"ReadAllMsg", "AT+CMGL=4", 1, kRelease, false});
+  cases.push_back({L"DeleteMsg", "AT+CMGD=1", 1, kRelease, false});
   return cases;
 }
 
@@ -1307,6 +1345,8 @@ void Act(CaseRun& run) {
       return TimedCall(run, L"ResetPhone");
     case kReadAllMsg:
       return TimedCall(run, L"ReadAllMsg");
+    case kDeleteMsg:
+      return TimedCall(run, L"DeleteMsg");
     case kSwitchPort:
       q.Call(L"ClosePort");
       q.OpenPort(run.ports[1], 19200);
@@ -1370,8 +1410,10 @@ void RunCase(CaseRun& run, HWND window) {
     q.Call(L"ClosePort");
     run.object.Reset();
   }
+  bool refilled = false;
   for (int modem = 0; modem < 2; ++modem) {
     for (const LogLine& line : ReadLog(run.logs[modem])) {
+      refilled = refilled || JsonField(line.text, "event") == "stored";
       if (JsonField(line.text, "event") != "delete") continue;
       const auto found = shown_as[modem].find(JsonField(line.text, "pdu"));  // read-only here
       const std::wstring text = found == shown_as[modem].end() ? L"?" : found->second;
@@ -1382,6 +1424,7 @@ void RunCase(CaseRun& run, HWND window) {
                          (line.offset >= follow_up[modem] ? " (in the DeleteMsg after)" : ""));
     }
   }
+  if (run.yield_case.refill && !refilled) Fail(__LINE__, "the modem refilled no index");
   const ULONGLONG took = ::GetTickCount64() - started;
   if (took > 15'000) std::printf("  ([%s] took %llu ms)\n", current_case, took);
 }
@@ -1625,12 +1668,17 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring suite = argc > 1 ? argv[1] : L"";
   const ULONGLONG started = ::GetTickCount64();
   if (suite == L"yields" && argc == 3 && std::wstring(argv[2]) == L"modems") {
-    // For run.sh, which starts them: a case's port, and the other port when the host switches.
+    // For run.sh, which starts them: a case's port, the other port when the host switches (or
+    // "-"), and the first modem's simulator options.
     const std::vector<YieldCase> cases = YieldCases();
     for (std::size_t k = 0; k < cases.size(); ++k) {
       std::printf("%zu", 20 + 2 * k);
-      if (cases[k].action == kSwitchPort) std::printf(" %zu", 21 + 2 * k);
-      std::printf("\n");
+      if (cases[k].action == kSwitchPort) {
+        std::printf(" %zu", 21 + 2 * k);
+      } else {
+        std::printf(" -");
+      }
+      std::printf("%s\n", cases[k].refill ? " --refill" : "");
     }
     return 0;
   }

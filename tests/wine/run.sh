@@ -5,7 +5,8 @@
 #     QueryInterface, DllCanUnloadNow, every member by name, GetInfo and the host connection;
 #   - the "hostile" suite: GetInfo with arrays of unknown elements, what keeps the DLL loaded;
 #   - the simulated modem on a pty mapped to COM3 and COM12: port errors and the whole sequence
-#     through Wine's serial layer ("modem" suite);
+#     through Wine's serial layer; joined parts on COM14, texts with control characters on COM16
+#     ("modem" suite);
 #   - the "yields" suite: a host that re-enters or releases the object from its yields, with
 #     simulated modems of its own for each case (COM20 upwards), started all at once;
 #   - a VBScript in the script host of the same bitness reads and deletes the messages;
@@ -77,19 +78,24 @@ map_modems() {
 start_simulator() {
   launch_modem "$here/modem-store.txt" 3 12
   launch_modem "$here/join-store.txt" 14
+  launch_modem "$here/nul-store.txt" 16
   map_modems
   wine_unmap_port 5
 }
 
 # The modems of the "yields" suite's cases, all at once: the test store on the port a case
-# starts on, other-store.txt on the port it may switch to. Paced at the line speed the cases
-# use, a listing always outlasts the object's first read, so a host that re-enters there always
-# leaves the rest of it unread (and the object waits out its polls): the same path every run.
+# starts on (with the options the case names, such as --refill), other-store.txt on the port it
+# may switch to ("-": none). Paced at the line speed the cases use, a listing always outlasts the
+# object's first read, so a host that re-enters there always leaves the rest of it unread (and
+# the object waits out its polls): the same path every run.
 start_yield_modems() {
-  local first second sim_options=(--baud 19200)
-  while read -r first second; do
+  local first second options extra sim_options
+  while read -r first second options; do
+    read -r -a extra <<<"$options"
+    sim_options=(--baud 19200 "${extra[@]}")
     launch_modem "$here/modem-store.txt" "$first"
-    [ -z "$second" ] || launch_modem "$here/other-store.txt" "$second"
+    sim_options=(--baud 19200)
+    [ "$second" = - ] || launch_modem "$here/other-store.txt" "$second"
   done < <(client yields modems | tr -d '\r')
   map_modems
 }
