@@ -4,7 +4,7 @@
 set -euo pipefail
 
 native=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev clang-format
-        python3 socat)
+        python3 socat faketime)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools libwine-dev wine wine64
          wine32:i386 xvfb x11-utils imagemagick xdotool)
 crosscheck=(python3-gammu)

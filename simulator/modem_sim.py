@@ -24,8 +24,8 @@ from typing import Callable, Optional
 
 from pdu_builder import deliver, tpdu_length
 
-STORAGES = ("ME", "SM")
-DEFAULT_CAPACITY = {"ME": 255, "SM": 50}
+STORAGES = ("ME", "SM", "SR")
+DEFAULT_CAPACITY = {"ME": 255, "SM": 50, "SR": 20}
 STAT_UNREAD, STAT_READ, STAT_ALL = 0, 1, 4
 
 # Pieces of a --split reply follow each other within this gap, well below the 257 ms a client's
@@ -97,7 +97,7 @@ class Message:
 def parse_message(storage, index, stat, pdu, where):
     storage = storage.upper()
     if storage not in STORAGES:
-        raise StoreError(f"{where}: storage {storage!r} is not ME or SM")
+        raise StoreError(f"{where}: storage {storage!r} is not ME, SM or SR")
     if not index.isdigit() or int(index) > 65535:
         raise StoreError(f"{where}: index {index!r} is not a number from 0 to 65535")
     if not stat.isdigit() or int(stat) > 3:
@@ -112,9 +112,10 @@ class MessageStore:
     """The messages of both memories, keyed by (memory, index). With an alias two storage names
     are one memory: a message keeps the name it was stored under, and either name reaches it."""
 
-    def __init__(self, messages=(), aliases=None):
+    def __init__(self, messages=(), aliases=None, capacity=None):
         self.messages = {}
         self.aliases = aliases or {}
+        self.capacity = {**DEFAULT_CAPACITY, **(capacity or {})}
         for msg in messages:
             self.add(msg)
 
@@ -122,9 +123,9 @@ class MessageStore:
         return self.aliases.get(storage, storage)
 
     @classmethod
-    def load(cls, path, aliases=None):
+    def load(cls, path, aliases=None, capacity=None):
         """Read a store file: one message a line, `<storage> <index> <stat> <pdu>`."""
-        store = cls(aliases=aliases)
+        store = cls(aliases=aliases, capacity=capacity)
         with open(path, encoding="utf-8") as f:
             for number, line in enumerate(f, 1):
                 line = line.strip()
@@ -167,7 +168,10 @@ class MessageStore:
 
     def total(self, storage):
         indexes = [m.index for m in self.in_order(storage)]
-        return max([DEFAULT_CAPACITY[self.memory(storage)]] + indexes)
+        return max([self.capacity[self.memory(storage)]] + indexes)
+
+    def full(self, storage):
+        return self.used(storage) >= self.capacity[self.memory(storage)]
 
 
 class EventLog:
@@ -400,6 +404,7 @@ class Modem:
         self.deletion_arrivals = [parse_arrival(s, "--store-during-deletion")
                                   for s in options.store_during_deletion]
         self.refill = options.refill
+        self.garbled = {(g.split(":")[0].upper(), int(g.split(":")[1])) for g in options.garble}
         self.refills = 0
         self.rng = line.rng
         self.reply_budget = None
@@ -704,8 +709,11 @@ class Modem:
             alpha = f'"{self.alpha[number % len(self.alpha)]}"' if self.alpha else ""
             header = f"+CMGL:{space}{msg.index},{msg.stat},{alpha},{tpdu_length(msg.pdu)}"
             glued = self.glued_headers and number + 1 < len(listed)
+            pdu = msg.pdu
+            if (storage, msg.index) in self.garbled:
+                pdu = pdu[:len(pdu) // 2] + "G" + pdu[len(pdu) // 2 + 1:]
             segments += [Segment("header", header, lead=number == 0),
-                         Segment("pdu", msg.pdu, end=not glued)]
+                         Segment("pdu", pdu, end=not glued)]
         arrival = next((a for a in self.arrivals if a.storage == storage), None)
         if arrival:
             self.arrivals.remove(arrival)
@@ -727,6 +735,10 @@ class Modem:
             self.changed()
 
     def _arrive(self, msg):
+        # A full memory takes nothing more: the network keeps the message, and the phone says so.
+        if self.store.full(msg.storage):
+            self.log.write("rejected", storage=msg.storage, index=msg.index, pdu=msg.pdu)
+            return f'^SMMEMFULL: "{msg.storage}"'
         self.store.add(msg)
         self.log.write("stored", storage=msg.storage, index=msg.index, pdu=msg.pdu)
         self.changed()
@@ -904,6 +916,11 @@ def parse_args(argv):
                         "place free")
     p.add_argument("--refill", action="store_true",
                    help="a full phone: each place AT+CMGD frees gets a new message at once")
+    p.add_argument("--garble", action="append", default=[], metavar="STORAGE:INDEX",
+                   help="one digit of this message's PDU arrives garbled in every listing")
+    p.add_argument("--capacity", action="append", default=[], metavar="STORAGE=N",
+                   help="room for N messages in the memory (ME 255, SM 50, SR 20); a message "
+                        "arriving when it is full is rejected")
     p.add_argument("--alias", metavar="ME=SM",
                    help="the two storage names are one memory")
     p.add_argument("--urc-inside-pdu", action="store_true",
@@ -927,6 +944,9 @@ def parse_args(argv):
     args = p.parse_args(argv)
     if args.chatter < 0:
         p.error("--chatter cannot be negative")
+    for place in args.garble:
+        if not re.fullmatch(r"(ME|SM|SR):\d{1,5}", place, re.IGNORECASE):
+            p.error(f"--garble {place!r}: expected STORAGE:INDEX")
     if args.lose_bytes is not None:
         match = re.fullmatch(r"(\d+)(?::after=(\d+))?", args.lose_bytes)
         if not match:
@@ -944,12 +964,24 @@ def parse_args(argv):
     return args
 
 
+def parse_capacity(texts):
+    """{"SM": 20} from ["SM=20"]."""
+    capacity = {}
+    for text in texts:
+        match = re.fullmatch(r"([A-Za-z]{2})=(\d{1,5})", text)
+        if not match or match.group(1).upper() not in STORAGES:
+            raise ValueError(f"--capacity {text!r}: expected ME, SM or SR, '=' and a number")
+        capacity[match.group(1).upper()] = int(match.group(2))
+    return capacity
+
+
 def main(argv=None):
     args = parse_args(argv)
     try:
         aliases = parse_alias(args.alias)
-        store = (MessageStore.load(args.store, aliases) if args.store
-                 else MessageStore(aliases=aliases))
+        capacity = parse_capacity(args.capacity)
+        store = (MessageStore.load(args.store, aliases, capacity) if args.store
+                 else MessageStore(aliases=aliases, capacity=capacity))
     except (OSError, StoreError, ValueError) as err:
         print(f"modem_sim: {err}", file=sys.stderr)
         return 2

@@ -100,7 +100,7 @@ class PeerClientTests(SimTestCase):
         # (command, a line the reply must hold, or None when only the final result counts)
         table = [("AT+CHUP=?", None, b"OK"), ("AT+CHUP", None, b"OK"),
                  ("AT+CMEE=1", None, b"OK"), ("AT+CSCS=?", b'+CSCS: ("IRA","GSM","UCS2")', b"OK"),
-                 ("AT+CGMI", b"QSIM", b"OK"), ("AT+CPMS=?", b'+CPMS: ("ME","SM")', b"OK"),
+                 ("AT+CGMI", b"QSIM", b"OK"), ("AT+CPMS=?", b'+CPMS: ("ME","SM","SR")', b"OK"),
                  ("AT+CFUN=1", None, b"OK"),
                  # Vendor commands a generic phone does not know.
                  ("AT+MODE=2", None, b"ERROR"), ("AT$TSSPCSW=?", None, b"ERROR")]

@@ -148,7 +148,7 @@ class CommandReplyTests(SimTestCase):
             ("AT+CNMI=2,1,0,0,0", b"\r\nOK\r\n"),
             ("AT+CNMI?", b"\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n"),
             ("AT+CSDH=1", b"\r\nOK\r\n"),
-            ("AT+CPMS=?", b'\r\n+CPMS: ("ME","SM"),("ME","SM"),("ME","SM")\r\n\r\nOK\r\n'),
+            ("AT+CPMS=?", b'\r\n+CPMS: ("ME","SM","SR"),("ME","SM","SR"),("ME","SM","SR")\r\n\r\nOK\r\n'),
             ('AT+CPMS="ME"', b"\r\n+CPMS: 3,1005,2,50,2,50\r\n\r\nOK\r\n"),
             ('AT+CPMS="SM","ME","ME"', b"\r\n+CPMS: 2,50,3,1005,3,1005\r\n\r\nOK\r\n"),
             ("AT+CPMS?", b'\r\n+CPMS: "SM",2,50,"ME",3,1005,"ME",3,1005\r\n\r\nOK\r\n'),
@@ -307,6 +307,8 @@ class DeviceTests(SimTestCase):
             ("ME 1 0 00", ["--alias", "ME=MT"], "ME=SM"),
             ("ME 1 0 00\nSM 1 0 00", ["--alias", "SM=ME"], "twice"),
             ("ME 1 0 00", ["--store-during-deletion", "ME:1"], "STORAGE:INDEX:PDU"),
+            ("ME 1 0 00", ["--capacity", "MT=5"], "--capacity"),
+            ("ME 1 0 00", ["--capacity", "SM=-1"], "--capacity"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             store = os.path.join(tmp, "store.txt")
@@ -404,6 +406,18 @@ class OneMemoryAndRefillTests(SimTestCase):
         self.assertEqual(sim.command("AT+CMGR=2"), b"\r\n+CMS ERROR: 321\r\n")
         deletes = [(e["storage"], e["index"]) for e in sim.log() if e["event"] == "delete"]
         self.assertEqual(deletes, [("ME", 2)], "the log names the place it was stored under")
+
+    def test_a_full_memory_rejects_what_arrives(self):
+        sim = self.start("--capacity", "SM=2", "--store-during-deletion", f"SM:3:{self.NEW}",
+                         "--log", "log.jsonl",
+                         store=f"ME 1 1 {HOW_ARE_YOU}\nSM 1 1 {HELLOHELLO}\nSM 2 1 {HELLOHELLO}\n")
+        self.assertEqual(sim.command('AT+CPMS="SM"'), b"\r\n+CPMS: 2,2,2,2,2,2\r\n\r\nOK\r\n")
+        sim.send('AT+CPMS="ME"')
+        sim.read_for(0.3)
+        sim.send("AT+CMGD=1")
+        self.assertEqual(sim.read_for(0.3), b'\r\nOK\r\n\r\n^SMMEMFULL: "SM"\r\n')
+        self.assertEqual([(e["event"], e["storage"], e["index"]) for e in sim.log()
+                          if e["event"] in ("rejected", "stored")], [("rejected", "SM", 3)])
 
     def test_a_freed_place_gets_its_newcomer_right_after_the_delete(self):
         refills = [pdu_builder.deliver("+79160000099", f"Refill {n}, stored at ME {n}")

@@ -1,8 +1,10 @@
 """quorlin read against the simulated modem: nothing is deleted that did not reach the output,
 and the count of shown and listed messages ends standard error."""
+import datetime
 import json
 import os
 import random
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -66,6 +68,53 @@ def read_with_delete(stdout, *options, store=None):
             sim.stdout.close()
         events = [json.loads(line) for line in log.read_text().splitlines()]
         return run, [e for e in events if e["event"] == "delete"]
+
+
+def small_store():
+    """A 20-slot SIM holding 15 messages: eight whole ones, a message in two parts, one that
+    arrived whole but cannot be decoded (SM 11), one damaged on the line every time (SM 12), and
+    three parts of two incomplete messages from two senders sharing reference 9, an hour old.
+    Returns the store text and the texts of the incomplete messages once released."""
+    hour_ago = datetime.datetime.now(datetime.timezone(datetime.timedelta(hours=3))) - \
+        datetime.timedelta(hours=1)
+    hello = pdu_builder.deliver("+79161234567", "Hello")
+    slots = [pdu_builder.deliver("+7916111000" + str(n), f"whole {n}") for n in range(8)]
+    slots += pdu_builder.deliver_parts("+79162222222", "two " * 50, ref=5)
+    slots += [hello[:16] + "44" + hello[18:], hello]
+    anna = pdu_builder.deliver_parts("+79163333333", "anna " * 70, ref=9, timestamp=hour_ago)
+    bank = pdu_builder.deliver_parts("+79164444444", "bank " * 40, ref=9, timestamp=hour_ago)
+    slots += anna[:2] + bank[:1]
+    assert len(anna) == 3 and len(bank) == 2
+    store = "".join(f"SM {index} 1 {pdu}\n" for index, pdu in enumerate(slots, 1))
+    return store, {"+79163333333": ("anna " * 70)[:306] + "[part 3 of 3 missing]",
+                   "+79164444444": ("bank " * 40)[:153] + "[part 2 of 2 missing]"}
+
+
+def read_twice(store, first, second, hours_later):
+    """`quorlin read` with the `first` options, then, with the simulator restarted on what was left
+    and the clock `hours_later`, with the `second`; the runs and the simulator's logs."""
+    with tempfile.TemporaryDirectory(prefix="quorlin-twice-") as work:
+        store_path = Path(work, "store.txt")
+        store_path.write_text(store, encoding="utf-8")
+        outcome = []
+        for options, clock in ((first, []), (second, hours_later)):
+            log = Path(work, "log.jsonl")
+            sim = subprocess.Popen(
+                [sys.executable, str(ROOT / "simulator/modem_sim.py"), "--store", str(store_path),
+                 "--save-store", str(store_path), "--capacity", "SM=20", "--garble", "SM:12",
+                 "--log", str(log)], stdout=subprocess.PIPE, text=True)
+            try:
+                tty = sim.stdout.readline().strip()
+                env = dict(os.environ, FAKETIME_DONT_FAKE_MONOTONIC="1",
+                           ASAN_OPTIONS="verify_asan_link_order=0")
+                run = subprocess.run([*clock, CLI, "read", "--device", tty, *options],
+                                     capture_output=True, timeout=60, env=env)
+            finally:
+                sim.terminate()
+                sim.wait(timeout=10)
+                sim.stdout.close()
+            outcome.append((run, [json.loads(line) for line in log.read_text().splitlines()]))
+        return outcome
 
 
 class ReadCommand(unittest.TestCase):
@@ -139,6 +188,39 @@ class ReadCommand(unittest.TestCase):
         self.assertIn("kept 3 parts of an incomplete message from +79160000011, reference 12, "
                       "3 of 4", run.stderr.decode())
         self.assertEqual(run.returncode, 1)
+
+    @unittest.skipUnless(shutil.which("faketime"), "SKIPPED: faketime is not installed")
+    def test_a_small_store_runs_empty_over_two_runs_but_for_the_damaged_message(self):
+        store, released = small_store()
+        (first, first_log), (second, second_log) = read_twice(
+            store, ["--join", "--delete"], ["--join", "--delete", "--delete-undecodable", "--json"],
+            ["faketime", "-f", "+25h"])
+
+        def deleted(log):
+            # Every message deleted was in a listing of this run and read back right before.
+            commands = [e["line"] for e in log if e["event"] == "command"]
+            for event in (e for e in log if e["event"] == "delete"):
+                listing = commands.index("AT+CMGL=4")
+                self.assertEqual(commands[commands.index(f"AT+CMGD={event['index']}") - 1],
+                                 f"AT+CMGR={event['index']}")
+                self.assertLess(listing, commands.index(f"AT+CMGD={event['index']}"))
+            return sorted(e["index"] for e in log if e["event"] == "delete")
+
+        self.assertEqual(deleted(first_log), list(range(1, 11)))
+        self.assertEqual(first.returncode, 1)
+        self.assertEqual(first.stderr.decode().splitlines()[-1], "stores: ME 0/255, SM 15/20")
+        self.assertEqual(deleted(second_log), [11, 13, 14, 15])
+        records = [json.loads(line) for line in second.stdout.decode().splitlines()]
+        self.assertEqual(records[1]["text"], "[unreadable on the line]")
+        for sender, text in released.items():
+            (record,) = [r for r in records if r.get("address") == sender]
+            self.assertEqual((record["text"], record["complete"], record["missing"]),
+                             (text, False, [int(text.split("[part ")[1][0])]))
+        self.assertEqual(records[-2], {"stores": [{"storage": "ME", "used": 0, "total": 255},
+                                                  {"storage": "SM", "used": 5, "total": 20}]})
+        self.assertEqual(len(records[-1]["deleted"]), 4)
+        self.assertEqual(second.stderr.decode().splitlines()[-1], "stores: ME 0/255, SM 5/20")
+        self.assertEqual(second.returncode, 1)
 
     @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full on this system")
     def test_nothing_deleted_when_the_output_cannot_be_written(self):
