@@ -1157,8 +1157,8 @@ void ReadsAndDeletesThroughComThree(const std::wstring& expected_sms,
 }
 
 // With JoinParts on, the parts of a message stored apart show as one line where its first part
-// stands; DeleteMsg deletes it whole and keeps the part of a message still incomplete. COM14
-// leads to a modem with join-store.txt.
+// stands; DeleteMsg deletes it whole and keeps the part of a message still incomplete, until
+// ReleaseAfterHours lets it go. COM14 leads to a modem with join-store.txt.
 void JoinsPartsThroughComFourteen(const std::wstring& expected_sms,
                                   const std::wstring& expected_report) {
   current_test = "JoinsPartsThroughComFourteen";
@@ -1170,12 +1170,30 @@ void JoinsPartsThroughComFourteen(const std::wstring& expected_sms,
   V_VT(&on) = VT_BOOL;
   V_BOOL(&on) = VARIANT_TRUE;
   q.Put(L"JoinParts", on);
+  VARIANT hours;
+  ::VariantInit(&hours);
+  V_VT(&hours) = VT_I4;
+  V_I4(&hours) = -1;  // never: the incomplete message waits
+  q.Put(L"ReleaseAfterHours", hours);
   q.OpenPort(14, 19200);
   q.Call(L"ReadAllMsg");
   CHECK_TEXT(q.Get(L"Error"), L"OK");
   CHECK_TEXT(q.Get(L"SMS"), expected_sms);
   q.Call(L"DeleteMsg");
   CHECK_TEXT(q.Get(L"Error"), expected_report);
+
+  // Released at once, the incomplete message (the second line) shows with its gap and goes.
+  V_I4(&hours) = 0;
+  q.Put(L"ReleaseAfterHours", hours);
+  q.Put(L"DeleteUndecodable", on);
+  q.Call(L"ReadAllMsg");
+  const std::size_t second = expected_sms.find(L"\r\n") + 2;
+  CHECK_TEXT(q.Get(L"SMS"),
+             expected_sms.substr(second, expected_sms.find(L"\r\n", second) - second) +
+                 L"[part 2 of 2 missing]\r\n");
+  CHECK_TEXT(q.Get(L"StoreUsage"), L"ME 1/255, SM 0/50");
+  q.Call(L"DeleteMsg");
+  CHECK_TEXT(q.Get(L"Error"), L"1-4:OK ");
   q.Call(L"ClosePort");
 }
 
