@@ -71,7 +71,7 @@ def read_with_delete(stdout, *options, store=None):
 
 
 def small_store():
-    """A 20-slot SIM holding 15 messages: eight whole ones, a message in two parts, one that
+    """An 18-slot SIM holding 15 messages: eight whole ones, a message in two parts, one that
     arrived whole but cannot be decoded (SM 11), one damaged on the line every time (SM 12), and
     three parts of two incomplete messages from two senders sharing reference 9, an hour old.
     Returns the store text and the texts of the incomplete messages once released."""
@@ -101,7 +101,7 @@ def read_twice(store, first, second, hours_later):
             log = Path(work, "log.jsonl")
             sim = subprocess.Popen(
                 [sys.executable, str(ROOT / "simulator/modem_sim.py"), "--store", str(store_path),
-                 "--save-store", str(store_path), "--capacity", "SM=20", "--garble", "SM:12",
+                 "--save-store", str(store_path), "--capacity", "SM=18", "--garble", "SM:12",
                  "--log", str(log)], stdout=subprocess.PIPE, text=True)
             try:
                 tty = sim.stdout.readline().strip()
@@ -145,13 +145,24 @@ class ReadCommand(unittest.TestCase):
         self.assertIn(" ms << ", run.stderr.decode())
         self.assertIn(" ms == OK", run.stderr.decode())
 
-    def test_every_message_shown_and_deleted(self):
-        run, deletions = read_with_delete(subprocess.PIPE)
-        self.assertEqual(run.returncode, 0)
-        self.assertEqual(len(run.stdout.decode().splitlines()), 3)
-        self.assertEqual(len(deletions), 3)
-        self.assertEqual(run.stderr.decode().splitlines()[-2:],
-                         ["shown 3, listed for deletion 3", "stores: ME 2/255, SM 1/50"])
+    def test_every_message_shown_and_deleted_from_the_memories_asked_for(self):
+        # (options, messages shown and deleted, exit status, the last lines of standard error)
+        table = [
+            ([], 3, 0, ["shown 3, listed for deletion 3", "stores: ME 2/255, SM 1/50"]),
+            (["--stores", "SM,ME"], 3, 0,
+             ["shown 3, listed for deletion 3", "stores: SM 1/50, ME 2/255"]),
+            # The simulated modem has no MT: skipped, and the run says so.
+            (["--stores", "MT,SM"], 1, 1, ["shown 1, listed for deletion 1", "stores: SM 1/50"]),
+        ]
+        for options, count, status, last_lines in table:
+            with self.subTest(options=options):
+                run, deletions = read_with_delete(subprocess.PIPE, *options)
+                self.assertEqual(run.returncode, status)
+                self.assertEqual(len(run.stdout.decode().splitlines()), count)
+                self.assertEqual(len(deletions), count)
+                self.assertEqual(run.stderr.decode().splitlines()[-2:], last_lines)
+                if status:
+                    self.assertIn("MT: the modem refused the memory; not read", run.stderr.decode())
 
     def test_a_message_not_decoded_whole_stays_and_one_without_text_shows_its_line(self):
         hello = pdu_builder.deliver("+79161234567", "Hello")
@@ -208,7 +219,9 @@ class ReadCommand(unittest.TestCase):
 
         self.assertEqual(deleted(first_log), list(range(1, 11)))
         self.assertEqual(first.returncode, 1)
-        self.assertEqual(first.stderr.decode().splitlines()[-1], "stores: ME 0/255, SM 15/20")
+        self.assertEqual(first.stderr.decode().splitlines()[-2:], [
+            "SM is 83 % full: the network stops delivering when it is full",
+            "stores: ME 0/255, SM 15/18"])
         self.assertEqual(deleted(second_log), [11, 13, 14, 15])
         records = [json.loads(line) for line in second.stdout.decode().splitlines()]
         self.assertEqual(records[1]["text"], "[unreadable on the line]")
@@ -217,9 +230,9 @@ class ReadCommand(unittest.TestCase):
             self.assertEqual((record["text"], record["complete"], record["missing"]),
                              (text, False, [int(text.split("[part ")[1][0])]))
         self.assertEqual(records[-2], {"stores": [{"storage": "ME", "used": 0, "total": 255},
-                                                  {"storage": "SM", "used": 5, "total": 20}]})
+                                                  {"storage": "SM", "used": 5, "total": 18}]})
         self.assertEqual(len(records[-1]["deleted"]), 4)
-        self.assertEqual(second.stderr.decode().splitlines()[-1], "stores: ME 0/255, SM 5/20")
+        self.assertEqual(second.stderr.decode().splitlines()[-1], "stores: ME 0/255, SM 5/18")
         self.assertEqual(second.returncode, 1)
 
     @unittest.skipUnless(os.path.exists("/dev/full"), "no /dev/full on this system")
