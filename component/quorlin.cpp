@@ -1,10 +1,13 @@
 #include "quorlin.hpp"
 
 #include <exception>
+#include <random>
+#include <string>
 
 namespace quorlin {
 
-Quorlin::Quorlin(Platform platform) : platform_(platform) {}
+Quorlin::Quorlin(Platform platform)
+    : platform_(platform), next_reference_(static_cast<std::uint8_t>(std::random_device{}())) {}
 
 Quorlin::~Quorlin() = default;
 
@@ -31,6 +34,7 @@ long Quorlin::ReleaseAfterHours() const {
 
 void Quorlin::OpenPort() {
   if (port_) ClosePort();
+  ++port_changes_;
   store_.PortChanged();
   if (port_number_text_.empty() || port_speed_text_.empty()) return;
   const Text mode_text = port_speed_text_ + u",n,8,1";
@@ -45,12 +49,13 @@ void Quorlin::OpenPort() {
 
 void Quorlin::ClosePort() {
   port_.reset();
+  ++port_changes_;
   store_.PortChanged();
   status_text_ = u"OK";
 }
 
 void Quorlin::ResetPhone() {
-  if (!CheckPortOpen()) return;
+  if (!CheckPortOpen() || !CheckNotSending()) return;
   store_.Reset();
 }
 
@@ -65,7 +70,7 @@ void Quorlin::DeleteMsg() {
 // The status text is the last exchange's (the store keeps it in step), unless a memory was left
 // out.
 void Quorlin::ListAndShow() {
-  if (!CheckPortOpen()) return;
+  if (!CheckPortOpen() || !CheckNotSending()) return;
   sms_text_.clear();
   const bool confirmed = store_.ReadAll(ListingBounds(port_speed_text_), rules_);
   sms_text_ = SmsText(store_.Shown());
@@ -74,8 +79,50 @@ void Quorlin::ListAndShow() {
 }
 
 void Quorlin::DeleteAndReport() {
-  if (!CheckPortOpen()) return;
+  if (!CheckPortOpen() || !CheckNotSending()) return;
   status_text_ = DeletionReport(store_.DeleteListed());
+}
+
+void Quorlin::SendMsg(const Text& number, const Text& text) noexcept {
+  try {
+    SubmitOptions options;
+    options.status_report = status_report_;
+    const EncodeResult encoded = EncodeSubmit(number, text, options, next_reference_);
+    if (!encoded.message) {
+      status_text_ = u"Error";
+      return;
+    }
+    Send(*encoded.message);
+  } catch (const std::exception&) {
+    sending_ = false;
+    status_text_ = u"Error";
+  }
+}
+
+SendOutcome Quorlin::Send(const EncodedSubmit& message) {
+  SendOutcome outcome;
+  if (!CheckPortOpen() || !CheckNotSending()) {
+    outcome.stop = SendOutcome::Stop::kRefused;
+    return outcome;
+  }
+  ++next_reference_;
+  sent_references_.clear();
+  status_text_.clear();
+  sending_ = true;
+  outcome = SendParts(exchange_, message, port_changes_);
+  sending_ = false;
+  for (const auto& reference : outcome.references) {
+    if (!sent_references_.empty()) sent_references_ += u' ';
+    sent_references_ += reference ? FromAscii(std::to_string(*reference)) : Text(u"?");
+  }
+  status_text_ = SendStatusText(outcome);
+  return outcome;
+}
+
+bool Quorlin::CheckNotSending() {
+  if (!sending_) return true;
+  status_text_ = u"Error";
+  return false;
 }
 
 void Quorlin::WithFailureAsStatus(void (Quorlin::*operation)()) noexcept {

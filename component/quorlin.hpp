@@ -5,7 +5,9 @@
 #include <memory>
 #include <vector>
 
+#include "pdu/encode_pdu.hpp"
 #include "port/platform.hpp"
+#include "send/message_sender.hpp"
 #include "store/message_store.hpp"
 #include "text/text.hpp"
 
@@ -55,8 +57,22 @@ class Quorlin {
   // when the modem did not say.
   Text StoreUsage() const { return FillText(store_.Listings()); }
 
+  // Sends `text` to `number`, in as many parts as it needs, each once. The status text is "OK"
+  // when the modem accepted every part; otherwise "Error" (also for a number or text that
+  // cannot be sent), "No answer", or the modem's "+CMS ERROR: <n>" line.
+  void SendMsg(const Text& number, const Text& text) noexcept;
+  // The same for a message already encoded; what became of its parts. Refused, with "Error",
+  // when no port is open or another operation of this object is under way (a host calling in
+  // from a yield): its commands would land in the middle of a part.
+  SendOutcome Send(const EncodedSubmit& message);
+  // SendMsg asks for a status report of each message (off as a new object has it).
+  void SetStatusReport(bool on) { status_report_ = on; }
+  bool StatusReport() const { return status_report_; }
+  // "17 18 19": the message references the modem gave the parts it accepted in the last send.
+  const Text& SentReferences() const { return sent_references_; }
+
   // Sees every command, every read and every status of the AT dialogue (null: nobody).
-  void SetExchangeObserver(ExchangeObserver* observer) { store_.SetObserver(observer); }
+  void SetExchangeObserver(ExchangeObserver* observer) { exchange_.SetObserver(observer); }
 
   // The messages of the last listing, what SMS showed of them, and what DeleteMsg did.
   const MessageStore& Store() const { return store_; }
@@ -68,6 +84,8 @@ class Quorlin {
   void WithFailureAsStatus(void (Quorlin::*operation)()) noexcept;
   // Sets "Error. COM is closed" and returns false when no port is open.
   bool CheckPortOpen();
+  // Sets "Error" and returns false while a send is under way.
+  bool CheckNotSending();
 
   Platform platform_;
   Text port_number_text_;
@@ -76,9 +94,18 @@ class Quorlin {
   Text sms_text_;
   // Each applies from the next ReadAllMsg: DeleteMsg acts on what that listing showed.
   ReadRules rules_;
-  // Held exactly while the port is open; the store reads this slot afresh on every access.
+  bool status_report_ = false;
+  Text sent_references_;
+  // The concatenation reference of the next message sent; each message takes the next.
+  std::uint8_t next_reference_;
+  // A send is under way: its parts must not be interleaved with other commands.
+  bool sending_ = false;
+  // Counts port openings and closings: a send stops when its port is gone.
+  unsigned port_changes_ = 0;
+  // Held exactly while the port is open; the exchange reads this slot afresh on every access.
   std::unique_ptr<SerialPort> port_;
-  MessageStore store_{port_, platform_.clock, status_text_};
+  AtExchange exchange_{port_, platform_.clock};
+  MessageStore store_{exchange_, platform_.clock, status_text_};
 };
 
 // SMS as a listing shows it: one line per shown message, each ended by CR LF, a line break

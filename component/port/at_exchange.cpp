@@ -44,6 +44,17 @@ class ResultScanner {
   std::size_t line_start_ = 0;
 };
 
+// Nothing but the prompt after the last line end: ">" and perhaps a space (3GPP TS 27.005,
+// 3.5.1). The modem ends it with no line end, since it waits for the PDU on that line.
+bool EndsInPrompt(TextView reply) {
+  const std::size_t line_end = reply.find_last_of(u"\r\n");
+  const TextView tail = TrimSpaces(line_end == TextView::npos ? reply : reply.substr(line_end + 1));
+  return tail == u">";
+}
+
+// Polls without input that Prompt and SendAfterPrompt allow: their time bound ends them first.
+constexpr int kUnlimitedPolls = 1'000'000;
+
 }  // namespace
 
 TextView Reply::WholeLines() const {
@@ -124,22 +135,46 @@ void AtExchange::SettleBeforeWriting() {
   }
 }
 
+void AtExchange::Write(TextView text) {
+  // A failed write is not reported: the modem then stays silent and the polls end without an
+  // answer.
+  if (observer_) observer_->CommandWritten(text);
+  WriteBytes(*port_, text);
+}
+
 void AtExchange::WriteCommand(TextView command) {
   if (!port_) return;
   port_->DiscardInput();
   port_->TakeInputLost();
-  // A failed write is not reported: the modem then stays silent and the polls end without an
-  // answer.
-  const Text line = Text(command) + u'\r';
-  if (observer_) observer_->CommandWritten(line);
-  WriteBytes(*port_, line);
+  Write(Text(command) + u'\r');
 }
 
 Reply AtExchange::Exchange(TextView command, int polls, const ReplyBounds& bounds) {
-  Reply reply;
   SettleBeforeWriting();
   WriteCommand(command);
+  return Collect(polls, bounds, Until::kFinalResult);
+}
 
+Reply AtExchange::Prompt(TextView command, const ReplyBounds& bounds) {
+  SettleBeforeWriting();
+  WriteCommand(command);
+  return Collect(kUnlimitedPolls, bounds, Until::kPrompt);
+}
+
+Reply AtExchange::SendAfterPrompt(TextView pdu, const ReplyBounds& bounds) {
+  if (port_) Write(Text(pdu) + u'\x1A');
+  return Collect(kUnlimitedPolls, bounds, Until::kFinalResult);
+}
+
+void AtExchange::CancelPrompt() {
+  if (!port_) return;
+  Write(u"\x1B");
+  unanswered_ = true;
+  ++unanswered_count_;
+}
+
+Reply AtExchange::Collect(int polls, const ReplyBounds& bounds, Until until) {
+  Reply reply;
   ResultScanner scanner;
   const Clock::TimePoint started = clock_.Now();
   int empty_polls = 0;
@@ -153,7 +188,12 @@ Reply AtExchange::Exchange(TextView command, int polls, const ReplyBounds& bound
     // A final result without its line end counts once the modem has fallen silent after it.
     final_line = scanner.Scan(reply.text, silent, reply.final_line_end);
     if (final_line) break;
+    reply.prompted = until == Until::kPrompt && EndsInPrompt(reply.text);
+    if (reply.prompted) break;
+    const bool overtime = clock_.Now() - started >= bounds.max_time;
     if (silent) {
+      // Waits counted in time rather than polls end on time, silent or not.
+      if (polls == kUnlimitedPolls && overtime) break;
       ++empty_polls;
       PauseForInput();
       continue;
@@ -161,16 +201,16 @@ Reply AtExchange::Exchange(TextView command, int polls, const ReplyBounds& bound
     // Only an unbroken silence ends the exchange: a modem may pause in the middle of a reply for
     // longer than a read waits. A reply that keeps coming is held by the bounds instead.
     empty_polls = 0;
-    if (reply.text.size() >= bounds.max_chars || clock_.Now() - started >= bounds.max_time) break;
+    if (reply.text.size() >= bounds.max_chars || overtime) break;
   }
   if (final_line) {
     reply.result = final_line->result;
     reply.error = final_line->error;
-  } else {
+  } else if (!reply.prompted) {
     unanswered_ = true;
     ++unanswered_count_;
   }
-  if (observer_) observer_->StatusReached(StatusText(reply.result));
+  if (observer_) observer_->StatusReached(reply.prompted ? u">" : StatusText(reply.result));
   return reply;
 }
 

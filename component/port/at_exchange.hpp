@@ -43,6 +43,8 @@ struct Reply {
   std::size_t final_line_end = Text::npos;
   // The port reported input lost on the line while the reply arrived.
   bool input_lost = false;
+  // The modem asked for the PDU with its "> " prompt (Prompt only).
+  bool prompted = false;
 
   bool Ok() const { return result == FinalResult::kOk; }
   // The reply up to its final result line; without one, up to the end of its last whole line,
@@ -84,6 +86,16 @@ class AtExchange {
   // gets a yield and the exchange pauses until input is waiting, at most kMaxPause.
   Reply Exchange(TextView command, int polls, const ReplyBounds& bounds = kShortReply);
 
+  // Writes `command` (AT+CMGS=<length>) and a carriage return, then waits, at most
+  // `bounds.max_time`, for the modem's "> " prompt, or a final result when it refuses. Without
+  // either, the command counts as unanswered.
+  Reply Prompt(TextView command, const ReplyBounds& bounds);
+  // After the prompt: writes the PDU and Ctrl-Z, then waits for the final result at most
+  // `bounds.max_time`, however long the modem stays silent meanwhile.
+  Reply SendAfterPrompt(TextView pdu, const ReplyBounds& bounds);
+  // ESC: the modem leaves the prompt without sending anything; any answer to it is a late one.
+  void CancelPrompt();
+
   // Forgets a command left unanswered: the port it was written to is gone.
   void ForgetUnanswered() { unanswered_ = false; }
 
@@ -100,6 +112,10 @@ class AtExchange {
   void PauseForInput();
   void SettleBeforeWriting();
   void WriteCommand(TextView command);
+  enum class Until { kFinalResult, kPrompt };
+  // Polls for the reply to what was just written.
+  Reply Collect(int polls, const ReplyBounds& bounds, Until until);
+  void Write(TextView text);
 
   const std::unique_ptr<SerialPort>& port_;
   Clock& clock_;

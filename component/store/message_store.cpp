@@ -47,8 +47,8 @@ ReplyBounds ListingBounds(TextView speed_text) {
   return {kMaxListingChars, line_time + polls};
 }
 
-MessageStore::MessageStore(const std::unique_ptr<SerialPort>& port, Clock& clock, Text& status_text)
-    : exchange_(port, clock), clock_(clock), status_text_(status_text) {}
+MessageStore::MessageStore(AtExchange& exchange, Clock& clock, Text& status_text)
+    : exchange_(exchange), clock_(clock), status_text_(status_text) {}
 
 void MessageStore::PortChanged() {
   ++port_changes_;

@@ -81,7 +81,8 @@ class MessageStore {
   // `port` is the owner's port slot, read afresh on every access. `status_text` is the owner's
   // status text: empty during each exchange, then that exchange's status ("OK", "Error",
   // "No answer"), so a host that reads it from a yield sees where the operation stands.
-  MessageStore(const std::unique_ptr<SerialPort>& port, Clock& clock, Text& status_text);
+  // `exchange` is the owner's, shared with whatever else talks to the modem.
+  MessageStore(AtExchange& exchange, Clock& clock, Text& status_text);
 
   // The port was opened or closed: another device may stand behind it now.
   void PortChanged();
@@ -107,9 +108,6 @@ class MessageStore {
   // Once the modem leaves a read back or a delete unanswered, the rest is not tried. Nothing
   // when nothing was listed.
   std::vector<DeletionItem> DeleteListed();
-
-  // Sees every command, every read and every status of the AT dialogue (null: nobody).
-  void SetObserver(ExchangeObserver* observer) { exchange_.SetObserver(observer); }
 
   // The messages of the last listing, in listing order.
   const std::vector<StoredMessage>& Records() const { return records_; }
@@ -156,7 +154,7 @@ class MessageStore {
   // Counts a command or a port change that may leave another message memory selected.
   void MemoryMayChange() { ++memory_changes_; }
 
-  AtExchange exchange_;
+  AtExchange& exchange_;
   Clock& clock_;
   Text& status_text_;
   std::vector<StoredMessage> records_;
