@@ -12,19 +12,6 @@
 namespace quorlin::cli {
 namespace {
 
-// Opens the port; false (reported with the system's reason and a hint) when it cannot.
-bool Open(Quorlin& quorlin, const ReportingPorts& ports, Progress& progress) {
-  quorlin.OpenPort();
-  if (quorlin.Error() == u"OK") {
-    Report(progress, "open", quorlin.Error());
-    return true;
-  }
-  // The component's status names port and mode; the system's reason and a hint follow.
-  const Text reason = ports.LastOpenFailure();
-  Report(progress, "open", quorlin.Error() + (reason.empty() ? Text{} : u" (" + reason + u")"));
-  return false;
-}
-
 // Deletes what the listing may lose; true when every shown message left the modem.
 bool Delete(Quorlin& quorlin, const ReadOptions& options, Progress& progress) {
   quorlin.DeleteMsg();
@@ -88,7 +75,7 @@ int RunRead(std::span<const std::string_view> args) {
   SetRules(quorlin, options);
   quorlin.SetPortNumber(FromUtf8(options.device));
   quorlin.SetPortSpeed(FromUtf8(options.speed));
-  if (!Open(quorlin, ports, progress)) return 1;
+  if (!OpenReported(quorlin, ports, progress)) return 1;
 
   bool all_ok = true;
   if (options.reset) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "quorlin.hpp"
 #include "terminal_text.hpp"
 
 namespace quorlin::cli {
@@ -38,6 +39,8 @@ Text Escaped(TextView text) {
       visible += u"\\r";
     } else if (c == u'\n') {
       visible += u"\\n";
+    } else if (c == u'\x1A' || c == u'\x1B') {
+      visible += c == u'\x1A' ? u"^Z" : u"^[";  // the end and the cancel of a PDU
     } else {
       visible += c;
     }
@@ -86,6 +89,19 @@ void Report(Progress& progress, const char* step, TextView status) {
   std::fprintf(stderr, "%s: ", step);
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
   std::fputc('\n', stderr);
+}
+
+// Opens the port; false (reported with the system's reason and a hint) when it cannot.
+bool OpenReported(Quorlin& quorlin, const ReportingPorts& ports, Progress& progress) {
+  quorlin.OpenPort();
+  if (quorlin.Error() == u"OK") {
+    Report(progress, "open", quorlin.Error());
+    return true;
+  }
+  // The component's status names port and mode; the system's reason and a hint follow.
+  const Text reason = ports.LastOpenFailure();
+  Report(progress, "open", quorlin.Error() + (reason.empty() ? Text{} : u" (" + reason + u")"));
+  return false;
 }
 
 }  // namespace quorlin::cli

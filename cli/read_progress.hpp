@@ -9,6 +9,10 @@
 #include "port/at_exchange.hpp"
 #include "port/serial_port.hpp"
 
+namespace quorlin {
+class Quorlin;
+}
+
 namespace quorlin::cli {
 
 // The bytes received in one step, on one line of standard error that rewrites itself; only once
@@ -54,5 +58,8 @@ class Trace final : public ExchangeObserver {
 
 // One step's status on standard error: "read: OK".
 void Report(Progress& progress, const char* step, TextView status);
+
+// Opens the object's port; false (reported with the system's reason and a hint) when it cannot.
+bool OpenReported(Quorlin& quorlin, const ReportingPorts& ports, Progress& progress);
 
 }  // namespace quorlin::cli

@@ -284,6 +284,29 @@ HRESULT QuorlinObject::get_StoreUsage(BSTR* usage) {
   return Guarded(IID__Quorlin, [&] { return ReturnText(core_.StoreUsage(), usage); });
 }
 
+HRESULT QuorlinObject::SendMsg(BSTR number, BSTR text) {
+  const KeepAlive alive(static_cast<_Quorlin*>(this));
+  return Guarded(IID__Quorlin, [&] {
+    core_.SendMsg(FromBstr(number), FromBstr(text));
+    return S_OK;
+  });
+}
+
+HRESULT QuorlinObject::get_StatusReport(VARIANT_BOOL* on) {
+  if (!on) return E_POINTER;
+  *on = core_.StatusReport() ? VARIANT_TRUE : VARIANT_FALSE;
+  return S_OK;
+}
+
+HRESULT QuorlinObject::put_StatusReport(VARIANT_BOOL on) {
+  core_.SetStatusReport(on != VARIANT_FALSE);
+  return S_OK;
+}
+
+HRESULT QuorlinObject::get_SentReferences(BSTR* references) {
+  return Guarded(IID__Quorlin, [&] { return ReturnText(core_.SentReferences(), references); });
+}
+
 HRESULT QuorlinObject::Init(IDispatch* pConnection) {
   InitHostConnection(pConnection);
   return S_OK;

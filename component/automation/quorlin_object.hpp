@@ -51,6 +51,10 @@ class QuorlinObject final : public _Quorlin, public IInitDone, public ISupportEr
   HRESULT STDMETHODCALLTYPE get_DeleteUndecodable(VARIANT_BOOL* on) override;
   HRESULT STDMETHODCALLTYPE put_DeleteUndecodable(VARIANT_BOOL on) override;
   HRESULT STDMETHODCALLTYPE get_StoreUsage(BSTR* usage) override;
+  HRESULT STDMETHODCALLTYPE SendMsg(BSTR number, BSTR text) override;
+  HRESULT STDMETHODCALLTYPE get_StatusReport(VARIANT_BOOL* on) override;
+  HRESULT STDMETHODCALLTYPE put_StatusReport(VARIANT_BOOL on) override;
+  HRESULT STDMETHODCALLTYPE get_SentReferences(BSTR* references) override;
 
   // IInitDone
   HRESULT STDMETHODCALLTYPE Init(IDispatch* pConnection) override;

@@ -143,7 +143,10 @@ class ScriptedModem {
   std::size_t Write(std::string_view bytes) {
     writes.push_back(bytes.size());
     for (char byte : bytes) {
-      if (byte != '\r') {
+      // A command ends at CR; a PDU after the prompt at Ctrl-Z, and ESC cancels it: those two
+      // stay at the end of the line recorded.
+      if (byte == '\x1A' || byte == '\x1B') line_ += byte;
+      if (byte != '\r' && byte != '\x1A' && byte != '\x1B') {
         line_ += byte;
         continue;
       }

@@ -324,6 +324,10 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
       {L"DeleteUndecodable", INVOKE_PROPERTYGET, {VT_PTR}},
       {L"DeleteUndecodable", INVOKE_PROPERTYPUT, {VT_BOOL}},
       {L"StoreUsage", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"SendMsg", INVOKE_FUNC, {VT_BSTR, VT_BSTR}},
+      {L"StatusReport", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"StatusReport", INVOKE_PROPERTYPUT, {VT_BOOL}},
+      {L"SentReferences", INVOKE_PROPERTYGET, {VT_PTR}},
   };
   CHECK_HR(info->GetTypeAttr(&attributes), S_OK);
   if (!attributes) return;
