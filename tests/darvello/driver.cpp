@@ -190,12 +190,17 @@ class Driver {
     }
   }
 
-  // Logs whether the six buttons and the link take clicks.
-  void LogCommandState(const wchar_t* when) const {
+  // Logs whether the six buttons and the link take clicks. After a call the program gives them
+  // back only once its message box has closed, so `after_call` allows a while for that.
+  void LogCommandState(const wchar_t* when, bool after_call = false) const {
     int enabled = 0;
-    for (const wchar_t* caption : kCommands)
-      enabled += ::IsWindowEnabled(Control(L"Button", caption));
-    enabled += ::IsWindowEnabled(Control(L"Static", kLink));
+    for (DWORD waited = 0; waited < kDismissPatience; waited += kPoll) {
+      enabled = ::IsWindowEnabled(Control(L"Static", kLink)) ? 1 : 0;
+      for (const wchar_t* caption : kCommands)
+        enabled += ::IsWindowEnabled(Control(L"Button", caption)) ? 1 : 0;
+      if (enabled == 7 || !after_call) break;
+      ::Sleep(kPoll);
+    }
     Log(std::wstring(when) + L": " + std::to_wstring(enabled) + L" of 7 commands enabled");
   }
 
@@ -390,7 +395,7 @@ void StubScenario(Driver& driver, const std::wstring& program,
   driver.ClickDuringCall();
   ::SetEvent(release.Get());
   driver.ExpectBox();
-  driver.LogCommandState(L"after the call");
+  driver.LogCommandState(L"after the call", true);
 
   driver.Click(kShow);
   driver.ExpectBox();
@@ -463,7 +468,7 @@ void RoundScenario(Driver& driver, const std::wstring& program, const std::wstri
   driver.WaitForLock();
   driver.ClickDuringCall();
   driver.ExpectBox();
-  driver.LogCommandState(L"after the call");
+  driver.LogCommandState(L"after the call", true);
   driver.Click(kShow);
   driver.ExpectBox();
   driver.Click(kShow);
