@@ -55,6 +55,12 @@ REFILL_SENDER = "+79160000099"
 
 CMS_INVALID_INDEX = 321
 CMS_NOT_ALLOWED = 302
+CMS_INVALID_PDU = 304
+
+# PDU entry after AT+CMGS ends with Ctrl-Z (send) or ESC (cancel).
+CTRL_Z, ESC = 0x1A, 0x1B
+PROMPT_STYLES = ("space", "nospace", "unsolicited", "blank")
+PROMPT_URC = "+CREG: 1"
 
 IDENTITY = {
     "+CGMI": "QSIM",
@@ -263,7 +269,8 @@ class SerialLine:
 
 @dataclasses.dataclass
 class Segment:
-    """One line of a reply. kind: info, header, pdu, final, or event (made when reached).
+    """One line of a reply. kind: info, header, pdu, final, prompt, or event (made when
+    reached).
 
     `lead` puts a line end before the line too (a reply's first line, the final result);
     `end` is False for a PDU line glued to the next header."""
@@ -301,6 +308,20 @@ class Failure:
     silent: bool = False             # no answer at all instead of an error
     skip: int = 0                    # matching commands still answered normally first
     late: float = 0                  # seconds until a normal answer, busy meanwhile
+
+
+def take_fault(faults):
+    """The first of these faults (all matching one command or part) that takes it, if any;
+    every one of them counts it."""
+    chosen = None
+    for fault in faults:
+        if fault.skip:
+            fault.skip -= 1
+        elif fault.remaining != 0 and chosen is None:
+            chosen = fault
+            if fault.remaining is not None:
+                fault.remaining -= 1
+    return chosen
 
 
 def take_counts(parts):
@@ -346,6 +367,20 @@ def parse_late(option):
                    skip=int(skip or 0), late=int(ms) / 1000)
 
 
+def parse_send_fault(option, name, valued):
+    """N[:COUNT][:after=K], or [COUNT][:after=K] when the option takes no value: (N or None,
+    COUNT, K). A fault on sent parts takes one part unless COUNT says more."""
+    fields = [f for f in option.split(":") if f]
+    skip = 0
+    if fields and re.fullmatch(r"after=\d+", fields[-1].lower()):
+        skip = int(fields.pop().split("=")[1])
+    if not all(f.isdigit() for f in fields) or not valued <= len(fields) <= valued + 1:
+        grammar = "N[:COUNT][:after=K]" if valued else "[COUNT][:after=K]"
+        raise ValueError(f"{name} {option!r}: expected {grammar}")
+    value = int(fields.pop(0)) if valued else None
+    return value, int(fields[0]) if fields else 1, skip
+
+
 def parse_arrival(option, name):
     """SM:<index>:<pdu> for the option `name`; the new message is unread."""
     fields = option.split(":", 2)
@@ -387,7 +422,7 @@ class Modem:
         self.header_no_space = options.header_no_space
         self.glued_headers = options.glued_headers
         self.alpha = options.alpha
-        self.busy = None            # (due time, command line) of a late answer
+        self.busy = None            # (due time, what to do then) of a late answer
         self.chatter = options.chatter / 1000
         self.next_chatter = time.monotonic() + self.chatter if self.chatter else None
         self.unread = lambda: 0     # bytes the terminal holds unread; main() knows the slave
@@ -410,6 +445,33 @@ class Modem:
         self.reply_budget = None
         self.after_reply = None
         self.memories = ["SM", "SM", "SM"]
+        self.splitter = LineSplitter()
+        self.entry = None           # the PDU being typed after an AT+CMGS prompt
+        self.entry_length = 0       # the <length> AT+CMGS announced for it
+        self.reference = options.first_reference
+        self.parts = 0              # PDUs taken for sending
+        self.prompt_style = options.prompt_style
+        self.prompt_faults = []
+        for option in options.no_prompt:
+            _, count, skip = parse_send_fault(option, "--no-prompt", False)
+            self.prompt_faults.append(Failure("AT+CMGS", remaining=count, skip=skip))
+        # As with commands, silences first; then refusals, then late answers.
+        self.send_faults = []
+        for option in options.send_silent:
+            _, count, skip = parse_send_fault(option, "--send-silent", False)
+            self.send_faults.append(Failure("AT+CMGS", remaining=count, silent=True, skip=skip))
+        for option in options.refuse_send:
+            cms, count, skip = parse_send_fault(option, "--refuse-send", True)
+            self.send_faults.append(Failure("AT+CMGS", cms, count, skip=skip))
+        for option in options.send_late:
+            ms, count, skip = parse_send_fault(option, "--send-late", True)
+            self.send_faults.append(Failure("AT+CMGS", remaining=count, skip=skip, late=ms / 1000))
+        self.hangup_on_send = options.hangup_on_send
+        self.sent_file = None
+        if options.save_sent:
+            self.sent_file = open(options.save_sent, "w", encoding="utf-8")
+            self.sent_file.write("# Parts the simulated modem sent: SENT <reference> 3 <pdu>\n")
+            self.sent_file.flush()
         self.reset()
 
     def reset(self):
@@ -426,6 +488,16 @@ class Modem:
             self.store.save(self.save_path)
 
     # ------------------------------------------------------------ dispatch
+
+    def receive(self, data):
+        """Bytes from the line: command lines, or after AT+CMGS the PDU up to Ctrl-Z or ESC."""
+        while data:
+            if self.entry is not None:
+                data = self.enter(data)
+                continue
+            raw, data = self.splitter.take(data)
+            if raw is not None:
+                self.handle(raw)
 
     def handle(self, raw):
         """Answer one command line (bytes without its terminator)."""
@@ -445,7 +517,7 @@ class Modem:
         if failure and failure.silent:
             return
         if failure and failure.late:
-            self.busy = (time.monotonic() + failure.late, text)
+            self.busy = (time.monotonic() + failure.late, lambda: self.answer(text))
             return
         self.answer(text, failure)
 
@@ -457,6 +529,9 @@ class Modem:
                 reply = self.execute(text.strip())
             except CommandError as err:
                 reply = error_reply(err.cms)
+        self.respond(reply)
+
+    def respond(self, reply):
         if self.latency:
             time.sleep(self.latency)
         self.transmit(reply)
@@ -464,8 +539,8 @@ class Modem:
     def tick(self):
         """Between commands: a late answer that is due, then chatter that is due."""
         if self.busy and time.monotonic() >= self.busy[0]:
-            text, self.busy = self.busy[1], None
-            self.answer(text)
+            action, self.busy = self.busy[1], None
+            action()
         self.chat(self.line.write)
 
     def wait_time(self):
@@ -488,17 +563,7 @@ class Modem:
 
     def fault_for(self, text):
         """The fault that takes this command, if any; every matching fault counts it."""
-        chosen = None
-        for fault in self.faults:
-            if not command_matches(text, fault.command):
-                continue
-            if fault.skip:
-                fault.skip -= 1
-            elif fault.remaining != 0 and chosen is None:
-                chosen = fault
-                if fault.remaining is not None:
-                    fault.remaining -= 1
-        return chosen
+        return take_fault([f for f in self.faults if command_matches(text, f.command)])
 
     def transmit(self, reply):
         budget, self.reply_budget = self.reply_budget, None
@@ -762,6 +827,80 @@ class Modem:
                 arriving.append(msg)
         return [Segment("event", lead=True, make=lambda m=m: self._arrive(m)) for m in arriving]
 
+    # ------------------------------------------------------------ sending
+
+    def cmd_cmgs(self, kind, args):
+        """+CMGS=<length> in PDU mode: the prompt, then the PDU is typed (see enter())."""
+        if kind == "test":
+            return info_reply()
+        if kind != "set" or not self.pdu_mode or not args.isdigit():
+            raise CommandError()
+        self.entry = bytearray()
+        self.entry_length = int(args)
+        if take_fault(self.prompt_faults):
+            return []
+        prompt = Segment("prompt", ">" if self.prompt_style == "nospace" else "> ",
+                         lead=True, end=False)
+        before = {"unsolicited": [Segment("info", PROMPT_URC, lead=True)],
+                  "blank": [Segment("info", "", lead=True, end=False)]}
+        return before.get(self.prompt_style, []) + [prompt]
+
+    def enter(self, data):
+        """Takes typed PDU bytes, echoed as they come, up to Ctrl-Z or ESC (neither echoed);
+        returns the bytes after that end. The LF of a CR LF that ended AT+CMGS is no part of
+        the PDU."""
+        if not self.entry and self.splitter.after_cr and data[:1] == b"\n":
+            data = data[1:]
+        self.splitter.after_cr = False
+        ends = [at for at in (data.find(CTRL_Z), data.find(ESC)) if at >= 0]
+        end = min(ends, default=len(data))
+        if self.echo and end:
+            self.line.write(data[:end])
+        self.entry += data[:end]
+        if end == len(data):
+            return b""
+        typed, self.entry = self.entry.decode("latin-1"), None
+        self.line.start_reply()
+        if data[end] == ESC:
+            self.log.write("cancelled", pdu=typed)
+            self.respond(info_reply())
+        else:
+            self.take_part(typed)
+        return data[end + 1:]
+
+    def valid_part(self, pdu):
+        """An SMS-SUBMIT in hexadecimal whose TPDU has the length AT+CMGS announced."""
+        if not re.fullmatch(r"([0-9A-Fa-f]{2})+", pdu):
+            return False
+        tpdu = len(pdu) // 2 - 1 - int(pdu[:2], 16)
+        return tpdu == self.entry_length and tpdu > 0 and int(pdu[-2 * tpdu:][:2], 16) & 3 == 1
+
+    def take_part(self, pdu):
+        if not self.valid_part(pdu):
+            self.log.write("refused", pdu=pdu, error=CMS_INVALID_PDU)
+            self.respond(error_reply(CMS_INVALID_PDU))
+            return
+        self.parts += 1
+        hangup = self.parts == self.hangup_on_send
+        fault = None if hangup else take_fault(self.send_faults)
+        if fault and fault.cms is not None:
+            self.log.write("refused", pdu=pdu, error=fault.cms)
+            self.respond(error_reply(fault.cms))
+            return
+        reference, self.reference = self.reference, (self.reference + 1) % 256
+        answered = not hangup and not (fault and fault.silent)
+        self.log.write("sent", pdu=pdu, reference=reference, answered=answered)
+        if self.sent_file:
+            self.sent_file.write(f"SENT {reference} 3 {pdu}\n")
+            self.sent_file.flush()
+        if hangup:
+            raise HangUp()
+        reply = info_reply(f"+CMGS: {reference}")
+        if fault and fault.late:
+            self.busy = (time.monotonic() + fault.late, lambda: self.transmit(reply))
+        elif answered:
+            self.respond(reply)
+
     def cmd_cmgr(self, kind, args):
         """+CMGR: <stat>,[<alpha>],<length> CR LF <pdu>"""
         if kind == "test":
@@ -826,22 +965,26 @@ def pending_input(fd):
 
 
 class LineSplitter:
-    """Cuts the received bytes into command lines ended by CR, CR LF or LF."""
+    """Cuts the received bytes into command lines ended by CR, CR LF or LF. Ctrl-Z and ESC
+    are dropped: they end PDU entry, and a client unsure whether it is still in one sends
+    them before its next command."""
 
     def __init__(self):
         self.pending = bytearray()
         self.after_cr = False
 
-    def feed(self, data):
-        lines = []
-        for byte in data:
-            if byte == 13 or (byte == 10 and not self.after_cr):
-                lines.append(bytes(self.pending))
-                self.pending.clear()
-            elif byte != 10:
+    def take(self, data):
+        """(the first line that ends in data, or None; the bytes after its end)."""
+        for at, byte in enumerate(data):
+            ended = byte == 13 or (byte == 10 and not self.after_cr)
+            if not ended and byte not in (10, CTRL_Z, ESC):
                 self.pending.append(byte)
             self.after_cr = byte == 13
-        return lines
+            if ended:
+                line = bytes(self.pending)
+                self.pending.clear()
+                return line, data[at + 1:]
+        return None, b""
 
 
 def make_link(link, target):
@@ -871,12 +1014,10 @@ def wait_for_drain(slave):
 
 
 def serve(modem, master):
-    splitter = LineSplitter()
     while True:
         readable, _, _ = select.select([master], [], [], modem.wait_time())
         if readable:
-            for raw in splitter.feed(os.read(master, 4096)):
-                modem.handle(raw)
+            modem.receive(os.read(master, 4096))
         modem.tick()
 
 
@@ -940,6 +1081,25 @@ def parse_args(argv):
     p.add_argument("--lose-bytes", metavar="N[:after=K]",
                    help="never send N bytes of the first listing (after K listings), "
                         "from the middle of its first PDU line")
+    p.add_argument("--first-reference", type=int, default=0, metavar="N",
+                   help="message reference of the first part sent (0 to 255, default 0)")
+    p.add_argument("--save-sent", metavar="FILE",
+                   help="write every part sent to FILE, one line each: SENT <reference> 3 <pdu>")
+    p.add_argument("--prompt-style", choices=PROMPT_STYLES, default="space",
+                   help="the AT+CMGS prompt: '> ' (default), '>' without the space, or '> ' "
+                        "after an unsolicited line or after a blank line")
+    p.add_argument("--no-prompt", action="append", default=[], nargs="?", const="",
+                   metavar="[COUNT][:after=K]",
+                   help="no prompt after AT+CMGS (once, or COUNT times) after K prompts")
+    p.add_argument("--refuse-send", action="append", default=[], metavar="N[:COUNT][:after=K]",
+                   help="answer a part (or COUNT parts) with +CMS ERROR: N after K parts taken")
+    p.add_argument("--send-late", action="append", default=[], metavar="MS[:COUNT][:after=K]",
+                   help="answer a part (or COUNT parts) MS ms after its Ctrl-Z, after K parts")
+    p.add_argument("--send-silent", action="append", default=[], nargs="?", const="",
+                   metavar="[COUNT][:after=K]",
+                   help="send a part (or COUNT parts) without answering, after K parts")
+    p.add_argument("--hangup-on-send", type=int, metavar="K",
+                   help="hang up once the K-th part is typed, before answering it")
     p.add_argument("--log", metavar="FILE", help="JSON lines of commands and deletions")
     args = p.parse_args(argv)
     if args.chatter < 0:
@@ -961,6 +1121,10 @@ def parse_args(argv):
         p.error("--split-at cannot be negative")
     if args.hangup_after_bytes is not None and args.hangup_after_bytes < 0:
         p.error("--hangup-after-bytes cannot be negative")
+    if not 0 <= args.first_reference <= 255:
+        p.error("--first-reference: expected 0 to 255")
+    if args.hangup_on_send is not None and args.hangup_on_send < 1:
+        p.error("--hangup-on-send: expected a part number from 1")
     return args
 
 

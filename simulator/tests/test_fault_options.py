@@ -13,7 +13,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from test_modem_sim import FINAL, SimTestCase  # noqa: E402
+from test_modem_sim import FINAL, PARTS, PROMPT, SimTestCase, sent, typed  # noqa: E402
 
 
 def read_pieces(sim, quiet=0.6, gap=0.15):
@@ -92,6 +92,33 @@ class FaultPlacementTests(SimTestCase):
         pieces = read_pieces(sim)
         self.assertEqual(pieces[0][1], b"\r\n+CMG")
         self.assertIn(b"+CMGL: 1005,", b"".join(data for _, data in pieces))
+
+
+class SendFaultTests(SimTestCase):
+    def test_send_faults_take_the_chosen_parts(self):
+        one, two = map(typed, PARTS)
+        ok = b"\r\nOK\r\n"
+        self.check_sends([
+            (["--refuse-send", "500:after=1"], [(one, PROMPT + sent(0)),
+              (two, PROMPT + b"\r\n+CMS ERROR: 500\r\n"), (two, PROMPT + sent(1))],
+             [(0, True), (1, True)]),
+            # Sent unanswered, its reference used; the client's ESC costs it no command.
+            (["--send-silent=after=1"], [(one, PROMPT + sent(0)), (two, PROMPT),
+              (b"\x1bAT\r", ok), (two, PROMPT + sent(2))], [(0, True), (1, False), (2, True)]),
+            (["--no-prompt", "1:after=1"], [(one, PROMPT + sent(0)),
+              (typed(PARTS[1], end=b"\x1b"), ok), (two, PROMPT + sent(1))], [(0, True), (1, True)]),
+            # Refused before the prompt: the PDU is no PDU then.
+            (["--fail", "AT+CMGS:cms=500"],
+             [(typed(PARTS[0], end=b""), b"\r\n+CMS ERROR: 500\r\n")], []),
+        ])
+
+    def test_hangup_once_a_part_is_typed(self):
+        sim = self.start("--hangup-on-send", "1", "--log", "log.jsonl")
+        os.write(sim.fd, typed(PARTS[0]))
+        self.assertEqual(os.read(sim.fd, 100), PROMPT)
+        self.assertEqual(sim.proc.wait(timeout=10), 0)
+        self.assertEqual([(e["event"], e.get("answered")) for e in sim.log()[1:]],
+                         [("sent", False), ("hangup", None)])
 
 
 class PeerClientTests(SimTestCase):

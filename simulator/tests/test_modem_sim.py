@@ -45,6 +45,21 @@ ME_LISTING = (f"\r\n+CMGL: 1,1,,30\r\n{HOW_ARE_YOU}\r\n+CMGL: 2,0,,27\r\n{SIPGAT
 SM_LISTING = (f"\r\n+CMGL: 1,0,,28\r\n{HELLOHELLO}\r\n+CMGL: 10,1,,26\r\n{REPORT}\r\n"
               f"\r\nOK\r\n").encode()
 
+# Parts to send: a concatenated message for the modem's service centre, one naming its own.
+PARTS = pdu_builder.submit_parts("+79161234567", "Meeting moved to Friday. " * 8, ref=9)
+WITH_SCA = pdu_builder.submit("+79161234567", "Hi", sca="+79168999100", validity=167)
+PROMPT = b"\r\n> "
+
+
+def typed(pdu, length=None, end=b"\x1a"):
+    """AT+CMGS with the length of pdu (or another), then pdu and the byte that ends it."""
+    length = pdu_builder.tpdu_length(pdu) if length is None else length
+    return f"AT+CMGS={length}\r{pdu}".encode() + end
+
+
+def sent(reference):
+    return f"\r\n+CMGS: {reference}\r\n\r\nOK\r\n".encode()
+
 
 class Sim:
     """One simulator process and one open client descriptor on its terminal."""
@@ -124,6 +139,19 @@ class SimTestCase(unittest.TestCase):
         sim = Sim(*options, **kwargs)
         self.addCleanup(sim.stop)
         return sim
+
+    def check_sends(self, table):
+        """Rows of (options, [(bytes typed, what the modem answers)], (reference, answered) of
+        each part logged as sent)."""
+        for options, steps, logged in table:
+            with self.subTest(options=options):
+                sim = self.start(*options, "--log", "log.jsonl")
+                for data, answer in steps:
+                    os.write(sim.fd, data)
+                    self.assertEqual(sim.read_for(0.3), answer)
+                self.assertEqual([(e["reference"], e["answered"]) for e in sim.log()
+                                  if e["event"] == "sent"], logged)
+                sim.stop()
 
 
 class CommandReplyTests(SimTestCase):
@@ -273,6 +301,29 @@ class DeleteTests(SimTestCase):
         self.assertEqual([k[0] for k in sim.saved()], ["SM", "SM"])
 
 
+class SendTests(SimTestCase):
+    def test_parts_typed_after_the_prompt(self):
+        one, two = map(typed, PARTS)
+        refused, ok = PROMPT + b"\r\n+CMS ERROR: 304\r\n", b"\r\nOK\r\n"
+        self.check_sends([
+            ([], [(one, PROMPT + sent(0)), (two, PROMPT + sent(1)),
+                  (typed(WITH_SCA), PROMPT + sent(2))], [(0, True), (1, True), (2, True)]),
+            # A wrong length, an SMS-DELIVER, ESC: nothing sent, no reference used.
+            (["--first-reference", "255"],
+             [(typed(PARTS[0], 23), refused), (typed(HOW_ARE_YOU), refused),
+              (typed(PARTS[0], end=b"\x1b"), PROMPT + ok), (one, PROMPT + sent(255)),
+              (two, PROMPT + sent(0))], [(255, True), (0, True)]),
+            (["--prompt-style", "nospace"], [(one, b"\r\n>" + sent(0))], [(0, True)]),
+            (["--prompt-style", "blank"], [(one, b"\r\n" + PROMPT + sent(0))], [(0, True)]),
+            (["--prompt-style", "unsolicited"], [(one, b"\r\n+CREG: 1\r\n" + PROMPT + sent(0))],
+             [(0, True)]),
+            (["--echo", "on"], [(one, one[:-1].replace(b"\r", b"\r" + PROMPT) + sent(0))],
+             [(0, True)]),
+            ([], [(b"AT+CMGS=?\rAT+CMGS\rAT+CMGF=1\r", ok + b"\r\nERROR\r\n" + ok),
+                  (one, b"\r\nERROR\r\n")], []),
+        ])
+
+
 class DeviceTests(SimTestCase):
     def test_client_can_close_and_reopen_the_terminal(self):
         sim = self.start()
@@ -309,6 +360,8 @@ class DeviceTests(SimTestCase):
             ("ME 1 0 00", ["--store-during-deletion", "ME:1"], "STORAGE:INDEX:PDU"),
             ("ME 1 0 00", ["--capacity", "MT=5"], "--capacity"),
             ("ME 1 0 00", ["--capacity", "SM=-1"], "--capacity"),
+            ("ME 1 0 00", ["--refuse-send", "after=2"], "N[:COUNT][:after=K]"),
+            ("ME 1 0 00", ["--first-reference", "256"], "0 to 255"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             store = os.path.join(tmp, "store.txt")
