@@ -79,6 +79,8 @@ start_simulator() {
   launch_modem "$here/modem-store.txt" 3 12
   launch_modem "$here/join-store.txt" 14
   launch_modem "$here/nul-store.txt" 16
+  local sim_options=(--first-reference 17)
+  launch_modem "$here/join-store.txt" 18
   map_modems
   wine_unmap_port 5
 }
@@ -98,6 +100,38 @@ start_yield_modems() {
     [ "$second" = - ] || launch_modem "$here/other-store.txt" "$second"
   done < <(client yields modems | tr -d '\r')
   map_modems
+}
+
+# The text of the send check: Cyrillic and an emoji, so UCS2 in two parts.
+SEND_TEXT="Здравствуйте! Ваш заказ 4711 готов. Заберите его в пункте выдачи до пятницы, мы ждём вас 😀"
+
+# SendMsg from VBScript: each part once, with the status report asked for, read back whole.
+vbscript_sends() {
+  local out=$workdir/send-out.txt text=$workdir/send-text.txt
+  printf '%s' "$SEND_TEXT" | iconv -f UTF-8 -t UTF-16 >"$text"
+  "$wine" "$cscript" //nologo "$(winpath "$here/send_message.vbs")" "$(winpath "$out")" \
+    "$(winpath "$text")" || return 1
+  printf 'SendMsg without a port: Error. COM is closed\r\nSendMsg to no number: Error\r\n%s\r\n' \
+    'SendMsg: OK, references: 17 18' | iconv -f UTF-8 -t UTF-16 >"$workdir/send-expected.txt"
+  if ! cmp -s "$out" "$workdir/send-expected.txt"; then
+    diff <(iconv -f UTF-16 -t UTF-8 "$workdir/send-expected.txt") <(iconv -f UTF-16 -t UTF-8 "$out")
+    return 1
+  fi
+  local pdus
+  mapfile -t pdus < <(python3 - "$workdir/logs/com18.log" <<'PY'
+import json, sys
+for line in open(sys.argv[1], encoding="utf-8"):
+    event = json.loads(line)
+    if event["event"] == "sent":
+        pdu = event["pdu"]
+        first = int(pdu[2 + 2 * int(pdu[:2], 16):][:2], 16)
+        assert first & 0x20, "no status report asked for"
+        print(pdu)
+PY
+  )
+  [ "${#pdus[@]}" -eq 2 ] || { echo "sent ${#pdus[@]} parts, not 2"; return 1; }
+  "$wine" "$(winpath "$front_end_exe")" decode --join "${pdus[@]}" | tr -d '\r' |
+    diff <(printf '\t+79161234567\t%s\n' "$SEND_TEXT") -
 }
 
 check() {
@@ -205,6 +239,7 @@ run_bitness() {
     client yields "$(winpath "$here")" "$(winpath "$workdir/logs")"
   start_simulator
   check "VBScript in $bits-bit cscript reads and deletes" vbscript_reads_and_deletes
+  check "VBScript in $bits-bit cscript sends" vbscript_sends
   start_simulator
   check "quorlin.exe read --device 12" front_end_reads
   check "regsvr32 /u" "$wine" "$regsvr32" /u /s "$dll_path"
