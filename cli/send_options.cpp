@@ -142,6 +142,16 @@ std::string JoinWords(std::span<const std::string_view> words) {
   return text;
 }
 
+// The first word of the text that names one of the options.
+std::optional<std::string_view> OptionInText(std::span<const std::string_view> words) {
+  for (std::string_view word : words) {
+    if (std::find(kOptionNames.begin(), kOptionNames.end(), word) != kOptionNames.end()) {
+      return word;
+    }
+  }
+  return std::nullopt;
+}
+
 // The checks once every option is read, then the text from `words` or `input`.
 ParsedSendOptions Complete(SendOptions options, std::span<const std::string_view> words,
                            bool marked, std::FILE* input) {
@@ -153,13 +163,10 @@ ParsedSendOptions Complete(SendOptions options, std::span<const std::string_view
     return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +
                       options.speed + "'");
   }
-  for (std::string_view word : words) {
-    if (!marked &&
-        std::find(kOptionNames.begin(), kOptionNames.end(), word) != kOptionNames.end()) {
-      return UsageError("'" + std::string(word) +
-                        "' stands in the text: options go before it (-- before a text that "
-                        "holds an option's name)");
-    }
+  if (const auto name = OptionInText(words); name && !marked) {
+    return UsageError(std::string(*name).append(
+        " stands in the text: options go before it (-- before a text that holds an option's "
+        "name)"));
   }
   const std::optional<std::string> bytes = words.empty() ? ReadText(input) : JoinWords(words);
   if (!bytes) return UsageError("cannot read the text from standard input");

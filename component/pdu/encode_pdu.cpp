@@ -67,6 +67,10 @@ std::optional<Units> AsGsm7(TextView text) {
   return out;
 }
 
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
 bool IsLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
@@ -74,8 +78,7 @@ bool IsLowSurrogate(char16_t c) {
 Units AsUcs2(TextView text) {
   Units out{Coding::kUcs2, {text.begin(), text.end()}, {}};
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool after_high = i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
-    out.starts.push_back(!(after_high && IsLowSurrogate(text[i])));
+    out.starts.push_back(!(i > 0 && IsHighSurrogate(text[i - 1]) && IsLowSurrogate(text[i])));
   }
   return out;
 }
@@ -96,13 +99,18 @@ std::vector<std::size_t> PartEnds(const Units& text) {
   return ends;
 }
 
-// "+" and 1 to 20 digits (international), or 1 to 20 digits (type unknown): the digits and
-// the type of address; nothing for anything else.
-std::optional<std::pair<TextView, std::uint8_t>> ParseNumber(TextView number) {
+struct Number {
+  TextView digits;
+  std::uint8_t type = kTypeUnknown;  // type of address
+};
+
+// "+" and 1 to 20 digits (international), or 1 to 20 digits (type unknown); nothing for
+// anything else.
+std::optional<Number> ParseNumber(TextView number) {
   const bool international = !number.empty() && number.front() == u'+';
   const TextView digits = international ? number.substr(1) : number;
   if (digits.size() > kMaxDigits || !IsPlainDecimal(digits)) return std::nullopt;
-  return std::pair{digits, international ? kTypeInternational : kTypeUnknown};
+  return Number{digits, international ? kTypeInternational : kTypeUnknown};
 }
 
 // The digits two to an octet, the low semi-octet first, an odd count filled with F.
@@ -115,20 +123,23 @@ void AppendSemiOctets(Octets& out, TextView digits) {
   }
 }
 
-// The service-centre field: its length in octets, type included; the single octet 00 when the
-// modem is to use the centre it knows.
-Octets ServiceCentreField(std::pair<TextView, std::uint8_t> number) {
-  if (number.first.empty()) return {0x00};
-  Octets out{static_cast<std::uint8_t>(1 + (number.first.size() + 1) / 2), number.second};
-  AppendSemiOctets(out, number.first);
+// The service-centre field: its length in octets (type included), the type, the digits; the
+// single octet 00 when none is given, so that the modem uses the centre it knows. Nothing
+// when `number` is not a number.
+std::optional<Octets> ServiceCentreField(TextView number) {
+  if (number.empty()) return Octets{0x00};
+  const auto centre = ParseNumber(number);
+  if (!centre) return std::nullopt;
+  Octets out{static_cast<std::uint8_t>(1 + (centre->digits.size() + 1) / 2), centre->type};
+  AppendSemiOctets(out, centre->digits);
   return out;
 }
 
 // TP-DA: the length in digits, the type of address, the digits.
-void AppendAddress(Octets& out, std::pair<TextView, std::uint8_t> number) {
-  out.push_back(static_cast<std::uint8_t>(number.first.size()));
-  out.push_back(number.second);
-  AppendSemiOctets(out, number.first);
+void AppendAddress(Octets& out, const Number& number) {
+  out.push_back(static_cast<std::uint8_t>(number.digits.size()));
+  out.push_back(number.type);
+  AppendSemiOctets(out, number.digits);
 }
 
 // The smallest relative TP-VP whose period is at least `hours`: 5-minute steps to 12 hours,
@@ -222,7 +233,7 @@ EncodeFailure MakeFront(TextView number, Coding coding, const SubmitOptions& opt
     vp = RelativeValidity(*options.validity_hours);
     if (!vp) return EncodeFailure::kBadValidity;
   }
-  std::uint8_t first = kMtiSubmit;  // TP-RD 0: the centre takes a repeated TP-MR as new
+  std::uint8_t first = kMtiSubmit;  // TP-RD 0: a TP-MR seen before is not refused
   if (vp) first |= kVpfRelative;
   if (options.status_report) first |= kSrr;
   front = {first, 0x00};  // TP-MR 00: the modem puts its own
@@ -244,10 +255,9 @@ EncodeResult EncodeSubmit(TextView number, TextView text, const SubmitOptions& o
   Fields fields{{}, {}, reference};
   const EncodeFailure failure = MakeFront(number, units->coding, options, fields.front);
   if (failure != EncodeFailure::kNone) return {std::nullopt, failure};
-  std::optional<std::pair<TextView, std::uint8_t>> centre{std::pair{TextView{}, kTypeUnknown}};
-  if (!options.service_centre.empty()) centre = ParseNumber(options.service_centre);
+  const std::optional<Octets> centre = ServiceCentreField(options.service_centre);
   if (!centre) return {std::nullopt, EncodeFailure::kBadServiceCentre};
-  fields.service_centre = ServiceCentreField(*centre);
+  fields.service_centre = *centre;
   const std::vector<std::size_t> ends = PartEnds(*units);
   if (ends.size() > kMaxParts) return {std::nullopt, EncodeFailure::kTooManyParts};
   EncodedSubmit message{units->coding, {}};

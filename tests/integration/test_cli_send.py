@@ -43,7 +43,7 @@ class SendCommand(unittest.TestCase):
             (["--device", "/dev/null", "--speed", "0", "--to", "+7916", "hi"], b"",
              "--speed needs"),
             (["--dry-run", "--to", "+7916", "--colour", "hi"], b"", "unknown option"),
-            (["--dry-run", "--to", "+7916", "hi", "--report"], b"", "'--report' stands in"),
+            (["--dry-run", "--to", "+7916", "hi", "--report"], b"", "--report stands in"),
             (["--dry-run", "--to"], b"", "--to needs a value"),
         ]
         for args, stdin, message in table:
