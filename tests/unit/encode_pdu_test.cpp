@@ -15,6 +15,15 @@ namespace {
 
 constexpr std::uint8_t kReference = 0x2A;
 
+// A failing case is named by its quirk, not dumped as bytes.
+template <typename Case>
+requires requires(const Case& c) {
+  c.quirk;
+}
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.quirk;
+}
+
 Text Repeat(TextView piece, std::size_t times) {
   Text out;
   for (std::size_t i = 0; i < times; ++i) out += piece;
@@ -42,11 +51,6 @@ struct RoundTrip {
   Coding coding;
   std::vector<std::size_t> pieces;  // the text's UTF-16 units in each part
 };
-
-// Failures name the case, not its bytes.
-void PrintTo(const RoundTrip& c, std::ostream* os) {
-  *os << c.quirk;
-}
 
 class EncodeRoundTripTest : public testing::TestWithParam<RoundTrip> {};
 
@@ -191,11 +195,6 @@ struct Vector {
   Text pdu;
 };
 
-// Failures name the case, not its bytes.
-void PrintTo(const Vector& c, std::ostream* os) {
-  *os << c.quirk;
-}
-
 SubmitOptions ReportValidityCentre() {
   SubmitOptions options;
   options.status_report = true;
@@ -271,11 +270,6 @@ struct Flags {
   Text dcs;
 };
 
-// Failures name the case, not its bytes.
-void PrintTo(const Flags& c, std::ostream* os) {
-  *os << c.quirk;
-}
-
 SubmitOptions Options(bool report, bool flash, bool ucs2, std::optional<unsigned> hours) {
   SubmitOptions options;
   options.status_report = report;
@@ -343,11 +337,6 @@ struct Refusal {
   SubmitOptions options;
   EncodeFailure failure;
 };
-
-// Failures name the case, not its bytes.
-void PrintTo(const Refusal& c, std::ostream* os) {
-  *os << c.quirk;
-}
 
 SubmitOptions Centre(TextView number) {
   SubmitOptions options;
