@@ -19,6 +19,10 @@ constexpr const char* kUsage =
     "  read --device PATH [--speed N] [--reset] [--delete] [--join] [--json] [--trace]\n"
     "                     read every message stored in the modem (and delete them)\n"
     "                     --join: a concatenated message as one; --json: JSON Lines\n"
+    "  send --device PATH [--speed N] --to NUMBER [--report] [--flash] [--ucs2]\n"
+    "       [--smsc NUMBER] [--validity HOURS] [--json] [--trace] [--dry-run] [TEXT ...]\n"
+    "                     send TEXT (or standard input) as an SMS, in as many parts as it\n"
+    "                     needs; --dry-run: print the PDUs instead\n"
 
     "  --version          the version\n"
     "\n"
@@ -47,6 +51,7 @@ int main(int argc, char** argv) {
   const std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
   if (command == "decode") return quorlin::cli::RunDecode(rest);
   if (command == "read") return quorlin::cli::RunRead(rest);
+  if (command == "send") return quorlin::cli::RunSend(rest);
   std::fprintf(stderr, "quorlin: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()),
                command.data(), kUsage);
   return 2;

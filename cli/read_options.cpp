@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commands.hpp"
+#include "option_values.hpp"
 
 namespace quorlin::cli {
 namespace {
@@ -66,14 +67,6 @@ constexpr const char* kHelp =
     "The last line on standard error tells how full each memory was (\"stores: ME 12/23, SM "
     "49/50\"),\n"
     "with a warning for a memory 80 % full or more: a full memory stops the network delivering.\n";
-
-// A positive decimal number of at most seven digits.
-bool IsSpeed(std::string_view text) {
-  if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != text.npos) {
-    return false;
-  }
-  return text.find_first_not_of('0') != text.npos;
-}
 
 ParsedReadOptions UsageError(const std::string& message) {
   std::fputs(("quorlin read: " + message + "\n\n").c_str(), stderr);

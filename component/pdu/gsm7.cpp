@@ -58,6 +58,35 @@ char16_t Extension(std::uint8_t code) {
 
 }  // namespace
 
+// The reverse of the two tables above, so that what is sent reads back as it was written. The
+// escape's own slot in the default alphabet shows as a space but never stands for one.
+Gsm7Char ToGsm7(char16_t c) {
+  for (std::uint8_t code = 0; code < kDefaultAlphabet.size(); ++code) {
+    if (code != kEscape && kDefaultAlphabet[code] == c) return {{code, 0}, 1};
+  }
+  for (std::uint8_t code = 0; code < kDefaultAlphabet.size(); ++code) {
+    const char16_t extension = Extension(code);
+    if (extension != kDefaultAlphabet[code] && extension == c) return {{kEscape, code}, 2};
+  }
+  return {};
+}
+
+std::vector<std::uint8_t> PackGsm7(std::span<const std::uint8_t> septets,
+                                   std::size_t first_septet) {
+  const std::size_t bits = (first_septet + septets.size()) * 7;
+  std::vector<std::uint8_t> octets((bits + 7) / 8, 0);
+  std::size_t bit = first_septet * 7;
+  for (std::uint8_t septet : septets) {
+    const unsigned value = septet & 0x7FU;
+    const std::size_t byte = bit / 8;
+    const unsigned shift = static_cast<unsigned>(bit % 8);
+    octets[byte] = static_cast<std::uint8_t>(octets[byte] | (value << shift));
+    if (shift > 1) octets[byte + 1] = static_cast<std::uint8_t>(value >> (8U - shift));
+    bit += 7;
+  }
+  return octets;
+}
+
 Text UnpackGsm7(std::span<const std::uint8_t> octets, std::size_t first_septet, std::size_t count) {
   const std::size_t available = octets.size() * 8 / 7;
   const std::size_t end = first_septet + count < available ? first_septet + count : available;

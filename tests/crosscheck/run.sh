@@ -1,6 +1,7 @@
 #!/bin/sh
-# Cross-checks `quorlin decode` against Gammu's PDU decoder on a few hundred generated PDUs.
-# Builds nothing: give it the quorlin binary to check, e.g.
+# Cross-checks `quorlin decode` against Gammu's PDU decoder on a few hundred generated PDUs, then
+# `quorlin send --dry-run` on a few hundred texts, each PDU read back by Gammu, by quorlin decode
+# and against simulator/pdu_builder.py. Builds nothing: give it the quorlin binary to check, e.g.
 #   tests/crosscheck/run.sh build/linux/cli/quorlin [--seed N] [--count N] [--show N]
 # Installs python3-gammu with apt when the Debian interpreter cannot import it.
 set -eu
@@ -24,4 +25,8 @@ if ! "$python" -c 'import gammu' 2>/dev/null; then
   $sudo apt-get install -y python3-gammu || { $sudo apt-get update && $sudo apt-get install -y python3-gammu; }
 fi
 
-exec "$python" "$(dirname "$0")/crosscheck.py" "$quorlin" "$@"
+status=0
+"$python" "$(dirname "$0")/crosscheck.py" "$quorlin" "$@" || status=1
+echo
+"$python" "$(dirname "$0")/send_crosscheck.py" "$quorlin" "$@" || status=1
+exit $status
