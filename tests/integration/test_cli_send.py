@@ -3,7 +3,11 @@ port; the PDUs it prints are read back by quorlin decode."""
 import json
 import os
 import subprocess
+import sys
+import tempfile
+import time
 import unittest
+from pathlib import Path
 
 ROOT = os.environ.get("QUORLIN_ROOT", os.path.join(os.path.dirname(__file__), "..", ".."))
 CLI = os.environ.get("QUORLIN_CLI", os.path.join(ROOT, "build", "linux", "cli", "quorlin"))
@@ -20,7 +24,60 @@ def read_back(pdus):
     return [json.loads(line) for line in out.splitlines()]
 
 
+def send_through_modem(sim_options, args):
+    """`quorlin send` against a simulated modem started with `sim_options`; the run, the parts
+    the modem's log shows sent, and the seconds it took."""
+    with tempfile.TemporaryDirectory(prefix="quorlin-send-") as work:
+        log = Path(work, "log.jsonl")
+        sim = subprocess.Popen([sys.executable, os.path.join(ROOT, "simulator", "modem_sim.py"),
+                                "--log", str(log), "--first-reference", "17", *sim_options],
+                               stdout=subprocess.PIPE, text=True)
+        try:
+            tty = sim.stdout.readline().strip()
+            started = time.monotonic()
+            run = subprocess.run([CLI, "send", "--device", tty, *args], capture_output=True,
+                                 timeout=120)
+            seconds = time.monotonic() - started
+        finally:
+            sim.terminate()
+            sim.wait(timeout=10)
+            sim.stdout.close()
+        events = [json.loads(line) for line in log.read_text().splitlines()]
+        return run, [e["pdu"] for e in events if e["event"] == "sent"], seconds
+
+
 class SendCommand(unittest.TestCase):
+    def test_each_part_once_and_a_stop_that_says_why(self):
+        text = "word " * 70  # three 7-bit parts
+        # (simulator options, exit status, standard output, parts the modem sent, seconds)
+        table = [
+            (["--prompt-style", "unsolicited"], 0,
+             "sent 3 parts to +79161234567: references 17 18 19", 3, 10),
+            (["--refuse-send", "330:after=1"], 1,
+             "sent 1 part of 3 to +79161234567: references 17; stopped: part 2 refused: "
+             "+CMS ERROR: 330 (SMSC address unknown)", 1, 10),
+            (["--no-prompt=1:after=2"], 1,
+             "sent 2 parts of 3 to +79161234567: references 17 18; stopped: no prompt for part 3 "
+             "within 10 s: cancelled, not sent", 2, 20),
+            (["--fail", "AT+CMGF=0"], 1, "sent 0 parts of 3 to +79161234567; stopped: the modem "
+             "did not take PDU mode (AT+CMGF=0: Error)", 0, 10),
+            # The second part went, but no answer came: it is never written again.
+            (["--send-silent=1:after=1"], 1,
+             "sent 1 part of 3 to +79161234567: references 17; stopped: no answer: part 2 may "
+             "or may not have been sent", 2, 75),
+        ]
+        for sim_options, status, line, sent, bound in table:
+            with self.subTest(sim_options=sim_options):
+                run, pdus, seconds = send_through_modem(sim_options,
+                                                        ["--to", "+79161234567", text])
+                self.assertEqual(run.returncode, status)
+                self.assertEqual(run.stdout.decode().splitlines(), [line])
+                self.assertEqual(len(pdus), sent)
+                self.assertEqual(len(set(pdus)), sent, "a part written twice")
+                self.assertLess(seconds, bound)
+                if status == 0:
+                    self.assertEqual([m["text"] for m in read_back(pdus)], [text])
+
     def test_usage_errors(self):
         # (arguments, standard input, what the first line of standard error says)
         table = [
