@@ -59,7 +59,8 @@ const char* CodingName(Coding coding) {
 std::string References(const SendOutcome& outcome) {
   std::string text;
   for (const auto& reference : outcome.references) {
-    text += (text.empty() ? "" : " ") + (reference ? std::to_string(*reference) : "?");
+    if (!text.empty()) text += ' ';
+    text += reference ? std::to_string(*reference) : std::string("?");
   }
   return text;
 }
