@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "arguments.hpp"
 #include "commands.hpp"
 #include "version.h"
 
@@ -41,7 +42,8 @@ int PrintVersion() {
 }  // namespace quorlin::cli
 
 int main(int argc, char** argv) {
-  std::vector<std::string_view> args(argv + 1, argv + argc);
+  const std::vector<std::string> utf8 = quorlin::cli::Utf8Arguments(argc, argv);
+  std::vector<std::string_view> args(utf8.begin(), utf8.end());
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(kUsage, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;

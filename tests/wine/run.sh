@@ -134,6 +134,16 @@ PY
     diff <(printf '\t+79161234567\t%s\n' "$SEND_TEXT") -
 }
 
+# The front end takes its arguments as the command line gives them (UTF-16), not through the
+# ANSI code page, where the Cyrillic text would be lost.
+front_end_sends_a_cyrillic_argument() {
+  local pdus
+  mapfile -t pdus < <("$wine" "$(winpath "$front_end_exe")" send --dry-run --to +79161234567 \
+    "$SEND_TEXT" | tr -d '\r')
+  "$wine" "$(winpath "$front_end_exe")" decode --join "${pdus[@]}" | tr -d '\r' |
+    diff <(printf '\t+79161234567\t%s\n' "$SEND_TEXT") -
+}
+
 check() {
   local name=$1; shift
   local started=$SECONDS
@@ -242,6 +252,7 @@ run_bitness() {
   check "VBScript in $bits-bit cscript sends" vbscript_sends
   start_simulator
   check "quorlin.exe read --device 12" front_end_reads
+  check "quorlin.exe send --dry-run with a Cyrillic argument" front_end_sends_a_cyrillic_argument
   check "regsvr32 /u" "$wine" "$regsvr32" /u /s "$dll_path"
   check "COM client: unregistered machine" client unregistered machine
   check "regsvr32 /n /i:user" "$wine" "$regsvr32" /s /n /i:user "$dll_path"
