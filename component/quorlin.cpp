@@ -83,6 +83,22 @@ void Quorlin::DeleteAndReport() {
   status_text_ = DeletionReport(store_.DeleteListed());
 }
 
+void Quorlin::AskForArrivalNotices() {
+  if (!CheckPortOpen() || !CheckNotSending()) return;
+  status_text_ = Text(StatusText(exchange_.Exchange(u"AT+CNMI=2,1,0,2,0", kSelectPolls).result));
+}
+
+bool Quorlin::WaitForNotification(std::chrono::milliseconds timeout) {
+  if (!port_ || sending_ || !port_->WaitForInput(timeout)) return false;
+  // Read what is waiting, so the next wait does not return for the same input; a bounded number
+  // of reads, since a chattering line never falls quiet.
+  bool arrived = false;
+  for (int read = 0; read < 16 && port_->WaitForInput(std::chrono::milliseconds(0)); ++read) {
+    arrived = !ReadBytes(*port_).empty() || arrived;
+  }
+  return arrived;
+}
+
 void Quorlin::SendMsg(const Text& number, const Text& text) noexcept {
   try {
     SubmitOptions options;

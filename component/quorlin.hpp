@@ -2,6 +2,7 @@
 // modem failures are reported through Error(), never thrown; every call returns normally.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -73,6 +74,17 @@ class Quorlin {
 
   // Sees every command, every read and every status of the AT dialogue (null: nobody).
   void SetExchangeObserver(ExchangeObserver* observer) { exchange_.SetObserver(observer); }
+
+  // AT+CNMI=2,1,0,2,0: the modem announces each message it stores (+CMTI) and each status
+  // report (+CDSI) with a line on the port. The status text is the modem's answer.
+  void AskForArrivalNotices();
+  // Waits at most `timeout` for input on the open port and takes what arrived; true when any
+  // did (an announcement or anything else: the caller lists again either way). False at once
+  // without an open port. The modem may lose an announcement, so callers also list on a timer.
+  bool WaitForNotification(std::chrono::milliseconds timeout);
+  // The record at `position` of Store().Records() stays on the modem at the next DeleteMsg: a
+  // caller that could not pass the message on keeps it for a later listing.
+  void KeepOnModem(std::size_t position) { store_.Unlist(position); }
 
   // The messages of the last listing, what SMS showed of them, and what DeleteMsg did.
   const MessageStore& Store() const { return store_; }

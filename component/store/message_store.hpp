@@ -109,6 +109,12 @@ class MessageStore {
   // when nothing was listed.
   std::vector<DeletionItem> DeleteListed();
 
+  // The record at `position` is no longer listed: DeleteListed leaves it on the modem. Nothing
+  // for a position past the records.
+  void Unlist(std::size_t position) {
+    if (position < records_.size()) records_[position].listed = false;
+  }
+
   // The messages of the last listing, in listing order.
   const std::vector<StoredMessage>& Records() const { return records_; }
   // What it showed, one entry a line: positions in Records(), joined when it was read so.

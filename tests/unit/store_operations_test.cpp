@@ -379,6 +379,104 @@ TEST_F(StoreTest, FailedDeleteReplacesTheReportAndIsTriedAgainNextTime) {
   EXPECT_EQ(quorlin_.Error(), u"1-2:OK ");
 }
 
+// A caller that could not pass a message on keeps it: only the others are read back and deleted.
+struct KeptCase {
+  const char* name;
+  std::vector<std::size_t> kept;  // positions in the listing of ListThree
+  Commands commands;
+  Text report;
+};
+
+class KeepOnModem : public StoreTest, public ::testing::WithParamInterface<KeptCase> {};
+
+TEST_P(KeepOnModem, DeletesOnlyWhatWasNotKept) {
+  ListThree();
+  modem_.Answer("AT+CMGD=1", kOk);
+  modem_.Answer("AT+CMGD=2", kOk);
+  modem_.Answer("AT+CMGD=5", kOk);
+  for (std::size_t position : GetParam().kept) quorlin_.KeepOnModem(position);
+  quorlin_.DeleteMsg();
+  EXPECT_EQ(modem_.commands, GetParam().commands);
+  EXPECT_EQ(quorlin_.Error(), GetParam().report);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, KeepOnModem,
+    ::testing::Values(KeptCase{"Middle",
+                               {1},
+                               {kSelectMe, "AT+CMGR=1", "AT+CMGD=1", kSelectSm, "AT+CMGR=5",
+                                "AT+CMGD=5"},
+                               u"1-1:OK 2-5:OK "},
+                      KeptCase{"WholeMemory",
+                               {2},
+                               {kSelectMe, "AT+CMGR=1", "AT+CMGD=1", "AT+CMGR=2", "AT+CMGD=2"},
+                               u"1-1:OK 1-2:OK "},
+                      KeptCase{"Everything", {0, 1, 2}, {}, u"Empty"},
+                      KeptCase{"PastTheListing",
+                               {3},
+                               {kSelectMe, "AT+CMGR=1", "AT+CMGD=1", "AT+CMGR=2", "AT+CMGD=2",
+                                kSelectSm, "AT+CMGR=5", "AT+CMGD=5"},
+                               u"1-1:OK 1-2:OK 2-5:OK "}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Between listings a watcher waits for the modem's announcement of a new message; any input
+// ends the wait, and what it brought is taken so the next wait does not end for it again.
+struct WaitCase {
+  const char* name;
+  std::vector<Chunk> unsolicited;
+  bool arrived;
+  bool arrived_again;
+};
+
+class WaitForNotification : public StoreTest, public ::testing::WithParamInterface<WaitCase> {};
+
+TEST_P(WaitForNotification, EndsOnInputAndTakesIt) {
+  for (const Chunk& chunk : GetParam().unsolicited) modem_.Send(chunk.delay, chunk.bytes);
+  EXPECT_EQ(quorlin_.WaitForNotification(milliseconds(5000)), GetParam().arrived);
+  EXPECT_EQ(quorlin_.WaitForNotification(milliseconds(5000)), GetParam().arrived_again);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, WaitForNotification,
+    ::testing::Values(
+        WaitCase{"Silence", {}, false, false},
+        WaitCase{"NewMessage", {{milliseconds(800), "\r\n+CMTI: \"ME\",3\r\n"}}, true, false},
+        WaitCase{"StatusReport", {{milliseconds(10), "\r\n+CDSI: \"SR\",1\r\n"}}, true, false},
+        WaitCase{"AfterTheWait", {{milliseconds(7000), "\r\n+CMTI: \"SM\",1\r\n"}}, false, true},
+        WaitCase{"TwoAnnouncements",
+                 {{milliseconds(10), "\r\n+CMTI: \"ME\",3\r\n"},
+                  {milliseconds(3000), "\r\n+CMTI: \"ME\",4\r\n"}},
+                 true,
+                 true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(StoreTest, WaitingOnAClosedPortEndsAtOnce) {
+  quorlin_.ClosePort();
+  EXPECT_FALSE(quorlin_.WaitForNotification(milliseconds(5000)));
+  EXPECT_EQ(clock_.Elapsed(), milliseconds(0));
+}
+
+struct NoticeCase {
+  const char* name;
+  std::string reply;
+  Text status;
+};
+
+class ArrivalNotices : public StoreTest, public ::testing::WithParamInterface<NoticeCase> {};
+
+TEST_P(ArrivalNotices, StatusIsTheModemsAnswer) {
+  modem_.Answer("AT+CNMI=2,1,0,2,0", GetParam().reply);
+  quorlin_.AskForArrivalNotices();
+  EXPECT_EQ(modem_.commands, Commands{"AT+CNMI=2,1,0,2,0"});
+  EXPECT_EQ(quorlin_.Error(), GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, ArrivalNotices,
+                         ::testing::Values(NoticeCase{"Agreed", kOk, u"OK"},
+                                           NoticeCase{"Refused", "\r\nERROR\r\n", u"Error"},
+                                           NoticeCase{"Silent", "", u"No answer"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
 // A modem that stopped answering would cost ten polls on every message left: the run stops,
 // and the rest is reported as not deleted.
 TEST_F(StoreTest, SilentDeleteStopsTheRun) {
