@@ -10,6 +10,8 @@ namespace quorlin::cli {
 int RunDecode(std::span<const std::string_view> args);
 int RunRead(std::span<const std::string_view> args);
 int RunSend(std::span<const std::string_view> args);
+// POSIX only: on Windows it says so and returns 2.
+int RunWatch(std::span<const std::string_view> args);
 // "quorlin 1.00 (1.0.0.0)": the version the DLL's version resource carries.
 int PrintVersion();
 

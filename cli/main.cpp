@@ -24,7 +24,10 @@ constexpr const char* kUsage =
     "       [--smsc NUMBER] [--validity HOURS] [--json] [--trace] [--dry-run] [TEXT ...]\n"
     "                     send TEXT (or standard input) as an SMS, in as many parts as it\n"
     "                     needs; --dry-run: print the PDUs instead\n"
-
+    "  watch --device PATH [--join] [--spool DIR | --exec COMMAND] [--poll SECONDS]\n"
+    "       [--state FILE] ...\n"
+    "                     stay with the modem: hand each message on as it arrives (a file,\n"
+    "                     a command, or standard output), then delete it; each once\n"
     "  --version          the version\n"
     "\n"
     "'quorlin <command> --help' explains a command's options.\n";
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
   if (command == "decode") return quorlin::cli::RunDecode(rest);
   if (command == "read") return quorlin::cli::RunRead(rest);
   if (command == "send") return quorlin::cli::RunSend(rest);
+  if (command == "watch") return quorlin::cli::RunWatch(rest);
   std::fprintf(stderr, "quorlin: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()),
                command.data(), kUsage);
   return 2;

@@ -94,6 +94,24 @@ bool SetFlag(std::string_view arg, ReadOptions& options) {
   return true;
 }
 
+// The option `arg` with its `value`; an error message when either is wrong.
+std::string SetValue(std::string_view arg, std::string_view value, ReadOptions& options) {
+  if (arg == "--device") {
+    options.device = std::string(value);
+  } else if (arg == "--speed") {
+    options.speed = std::string(value);
+  } else if (arg == "--release-after") {
+    if (!ReadReleaseAge(value, options)) {
+      return "--release-after needs a number of hours or 'never', not '" + std::string(value) + "'";
+    }
+  } else {
+    return ReadMemories(value, options);
+  }
+  return {};
+}
+
+}  // namespace
+
 // "never" or a decimal number of hours of at most seven digits.
 bool ReadReleaseAge(std::string_view text, ReadOptions& options) {
   if (text == "never") {
@@ -126,24 +144,6 @@ std::string ReadMemories(std::string_view text, ReadOptions& options) {
     text.remove_prefix(name.size() + 1);
   }
 }
-
-// The option `arg` with its `value`; an error message when either is wrong.
-std::string SetValue(std::string_view arg, std::string_view value, ReadOptions& options) {
-  if (arg == "--device") {
-    options.device = std::string(value);
-  } else if (arg == "--speed") {
-    options.speed = std::string(value);
-  } else if (arg == "--release-after") {
-    if (!ReadReleaseAge(value, options)) {
-      return "--release-after needs a number of hours or 'never', not '" + std::string(value) + "'";
-    }
-  } else {
-    return ReadMemories(value, options);
-  }
-  return {};
-}
-
-}  // namespace
 
 ParsedReadOptions ParseReadOptions(std::span<const std::string_view> args) {
   ReadOptions options;

@@ -35,4 +35,9 @@ struct ParsedReadOptions {
 
 ParsedReadOptions ParseReadOptions(std::span<const std::string_view> args);
 
+// The value of --release-after ("never" or hours) into `options`; false when it is neither.
+bool ReadReleaseAge(std::string_view text, ReadOptions& options);
+// The value of --stores into `options`; an error message when the list is wrong.
+std::string ReadMemories(std::string_view text, ReadOptions& options);
+
 }  // namespace quorlin::cli

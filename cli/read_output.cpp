@@ -28,26 +28,31 @@ bool PrintMessages(TextView sms) {
   return Flushed(written);
 }
 
-bool PrintJson(const MessageStore& store) {
+nlohmann::json ShownJson(const MessageStore& store, const ShownMessage& message) {
   const std::vector<StoredMessage>& records = store.Records();
+  const StoredMessage& first = records[message.parts.front()];
+  nlohmann::json object = MessageJson(first.message);
+  if (message.parts.size() == 1 && !message.released) {
+    object.update(PlaceJson(first));
+  } else {
+    object["parts"] = nlohmann::json::array();
+    for (std::size_t part : message.parts) object["parts"].push_back(PlaceJson(records[part]));
+    object["text"] = ToUtf8(message.text);
+  }
+  // Released without its missing parts: the text marks each gap, the numbers are here.
+  if (message.released) {
+    object["complete"] = false;
+    object["missing"] = message.missing;
+  }
+  object["listed"] = std::all_of(message.parts.begin(), message.parts.end(),
+                                 [&](std::size_t part) { return records[part].Deletable(); });
+  return object;
+}
+
+bool PrintJson(const MessageStore& store) {
   bool written = true;
   for (const ShownMessage& message : store.Shown()) {
-    const StoredMessage& first = records[message.parts.front()];
-    nlohmann::json object = MessageJson(first.message);
-    if (message.parts.size() == 1 && !message.released) {
-      object.update(PlaceJson(first));
-    } else {
-      object["parts"] = nlohmann::json::array();
-      for (std::size_t part : message.parts) object["parts"].push_back(PlaceJson(records[part]));
-      object["text"] = ToUtf8(message.text);
-    }
-    // Released without its missing parts: the text marks each gap, the numbers are here.
-    if (message.released) {
-      object["complete"] = false;
-      object["missing"] = message.missing;
-    }
-    object["listed"] = std::all_of(message.parts.begin(), message.parts.end(),
-                                   [&](std::size_t part) { return records[part].Deletable(); });
+    const nlohmann::json object = ShownJson(store, message);
     written = WriteJsonLine(object) && written;
   }
   return Flushed(written);

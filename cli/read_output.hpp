@@ -2,6 +2,8 @@
 // what was deleted, and the parts kept on the modem.
 #pragma once
 
+#include <nlohmann/json.hpp>
+
 #include "store/message_store.hpp"
 
 namespace quorlin::cli {
@@ -9,6 +11,10 @@ namespace quorlin::cli {
 // Each line of SMS in UTF-8 (a listing of nothing prints "Empty"); true when all of it reached
 // the output.
 bool PrintMessages(TextView sms);
+
+// The object --json prints for one shown message: its fields, its place (or its parts'), and
+// "listed": whether every part may be deleted.
+nlohmann::json ShownJson(const MessageStore& store, const ShownMessage& message);
 
 // One object a shown message (a joined one with the places of its parts); true when all of it
 // reached the output.
