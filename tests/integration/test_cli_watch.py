@@ -1,0 +1,119 @@
+"""quorlin watch against the simulated modem: every stored message reaches the spool once, is
+deleted only after its file is there, and a restart deletes what the journal names without
+handing it on again."""
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+ROOT = Path(os.environ.get("QUORLIN_ROOT", Path(__file__).resolve().parents[2]))
+CLI = os.environ.get("QUORLIN_CLI", str(ROOT / "build/linux/cli/quorlin"))
+sys.path.insert(0, str(ROOT / "simulator"))
+
+import pdu_builder  # noqa: E402
+
+TEXTS = (("ME", 1, "one"), ("ME", 2, "two"), ("SM", 4, "four"))
+LATE = pdu_builder.deliver("+79165550000", "arrived while listing")
+
+
+def store_of(texts):
+    return "".join(f"{storage} {index} 1 {pdu_builder.deliver('+79161234567', text)}\n"
+                   for storage, index, text in texts)
+
+
+class Watch:
+    """The simulator on `store`, and quorlin watch spooling from it into `spool`."""
+
+    def __init__(self, work, store, *sim_options):
+        self.work = Path(work)
+        self.spool = self.work / "spool"
+        self.spool.mkdir(exist_ok=True)
+        self.log = self.work / f"log-{time.monotonic_ns()}.jsonl"
+        store_path = self.work / "store.txt"
+        store_path.write_text(store, encoding="utf-8")
+        self.sim = subprocess.Popen([sys.executable, str(ROOT / "simulator/modem_sim.py"),
+                                     "--store", str(store_path), "--log", str(self.log),
+                                     *sim_options], stdout=subprocess.PIPE, text=True)
+        tty = self.sim.stdout.readline().strip()
+        self.watch = subprocess.Popen([CLI, "watch", "--device", tty, "--spool", str(self.spool),
+                                       "--state", str(self.work / "state.journal"), "--poll",
+                                       "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                      text=True)
+
+    def wait_for(self, condition, limit=30):
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline and not condition():
+            time.sleep(0.1)
+        return condition()
+
+    def spooled(self):
+        return [json.loads(p.read_text(encoding="utf-8")) for p in self.spool.glob("*.json")]
+
+    def events(self, kind):
+        if not self.log.exists():
+            return []
+        return [e for e in map(json.loads, self.log.read_text().splitlines())
+                if e["event"] == kind]
+
+    def stop(self):
+        self.watch.send_signal(signal.SIGTERM)
+        out, err = self.watch.communicate(timeout=30)
+        self.sim.terminate()
+        self.sim.wait(timeout=10)
+        self.sim.stdout.close()
+        return self.watch.returncode, out, err
+
+
+class WatchTest(unittest.TestCase):
+    def test_every_message_once_in_the_spool_and_deleted_after_it(self):
+        with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
+            watch = Watch(work, store_of(TEXTS), "--store-during-listing", f"SM:9:{LATE}")
+            texts = sorted([t for _, _, t in TEXTS] + ["arrived while listing"])
+            self.assertTrue(watch.wait_for(lambda: len(watch.spooled()) == len(texts)))
+            self.assertTrue(watch.wait_for(lambda: len(watch.events("delete")) == len(texts)))
+            code, out, err = watch.stop()
+            self.assertEqual(code, 0, err)
+            self.assertEqual(out, "")
+            spooled = watch.spooled()
+            self.assertEqual(sorted(m["text"] for m in spooled), texts)
+            for message in spooled:
+                self.assertEqual(Path(watch.spool, message["id"] + ".json").exists(), True)
+            self.assertEqual([p.name for p in watch.spool.iterdir() if p.suffix != ".json"], [])
+            # Each deleted place held a message that was in the spool by then.
+            spooled_places = {(m["storage"], m["index"]) for m in spooled}
+            for delete in watch.events("delete"):
+                self.assertIn((delete.get("storage"), delete.get("index")), spooled_places,
+                              delete)
+            journal = Path(work, "state.journal").read_text().split()
+            self.assertEqual(sorted(journal[0::2]), sorted(m["id"] for m in spooled))
+
+    def test_restart_deletes_what_was_handed_on_without_handing_it_on_again(self):
+        with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
+            first = Watch(work, store_of(TEXTS[:1]))
+            self.assertTrue(first.wait_for(lambda: len(first.events("delete")) == 1))
+            self.assertEqual(first.stop()[0], 0)
+            (handed_on,) = first.spooled()
+            Path(first.spool, handed_on["id"] + ".json").unlink()
+            # The same message is back on the modem (a delete the modem lost), and a new one.
+            second = Watch(work, store_of([TEXTS[0], TEXTS[2]]))
+            self.assertTrue(second.wait_for(lambda: len(second.events("delete")) == 2))
+            code, _, err = second.stop()
+            self.assertEqual(code, 0, err)
+            self.assertEqual([m["text"] for m in second.spooled()], ["four"])
+
+    def test_spool_that_is_not_a_folder_is_a_usage_error(self):
+        with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
+            run = subprocess.run([CLI, "watch", "--device", "/dev/null", "--spool",
+                                  str(Path(work, "missing"))], capture_output=True, text=True,
+                                 timeout=30)
+            self.assertEqual(run.returncode, 2)
+            self.assertIn("--spool needs a folder", run.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()
