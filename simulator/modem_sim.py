@@ -22,7 +22,7 @@ import termios
 import time
 from typing import Callable, Optional
 
-from pdu_builder import deliver, tpdu_length
+from pdu_builder import deliver, deliver_parts, tpdu_length
 
 STORAGES = ("ME", "SM", "SR")
 DEFAULT_CAPACITY = {"ME": 255, "SM": 50, "SR": 20}
@@ -52,6 +52,11 @@ HANGUP_DRAIN_TIMEOUT = 30.0
 
 # --refill stores messages from this sender, each text naming its place and number.
 REFILL_SENDER = "+79160000099"
+# --arrive-every sends message N from this number plus N, each text naming its number.
+ARRIVAL_SENDER_BASE = 79161000000
+ARRIVAL_MEMORIES = ("SM", "ME")
+# TP-MTI of an SMS-STATUS-REPORT: announced with +CDSI rather than +CMTI.
+MTI_STATUS_REPORT = 2
 
 CMS_INVALID_INDEX = 321
 CMS_NOT_ALLOWED = 302
@@ -82,6 +87,10 @@ class Shutdown(Exception):
 
 class HangUp(Exception):
     pass
+
+
+class Unplugged(Exception):
+    """A --hangup-at time came: the terminal goes away for a while and comes back."""
 
 
 class CommandError(Exception):
@@ -392,6 +401,91 @@ def parse_arrival(option, name):
         raise ValueError(str(err)) from err
 
 
+@dataclasses.dataclass
+class Arrival:
+    """A message the network delivers at a time: stored in the first free index of its
+    storage (None: the --arrival-memory, or SR for a status report)."""
+    due: float                      # seconds after start-up
+    storage: Optional[str]
+    pdu: str
+
+
+def is_status_report(pdu):
+    digits = pdu.replace(" ", "")
+    first = 2 + 2 * int(digits[:2], 16)
+    return len(digits) > first + 1 and int(digits[first:first + 2], 16) & 3 == MTI_STATUS_REPORT
+
+
+def parse_arrival_file(path):
+    """Lines `<seconds> [<storage>] <pdu>`, # comments and blank lines ignored."""
+    arrivals = []
+    with open(path, encoding="utf-8") as f:
+        for number, line in enumerate(f, 1):
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            where = f"{path}:{number}"
+            fields = line.split(None, 2)
+            try:
+                due = float(fields[0])
+            except ValueError:
+                due = -1
+            if len(fields) < 2 or not 0 <= due < float("inf"):
+                raise StoreError(f"{where}: expected <seconds> [<storage>] <pdu>")
+            storage = None
+            if fields[1].upper() in STORAGES and len(fields) == 3:
+                storage, pdu = fields[1].upper(), fields[2]
+            else:
+                pdu = line.split(None, 1)[1]
+            msg = parse_message(storage or "SM", "0", "0", pdu, where)
+            arrivals.append(Arrival(due, storage, msg.pdu))
+    return arrivals
+
+
+def arrival_text(number, parts):
+    """A text that is exactly `parts` messages long, naming its number."""
+    text = f"Arrival {number} from +{ARRIVAL_SENDER_BASE + number}"
+    if parts > 1:
+        filler = f" part of a long message {number}."
+        while len(text) < 153 * (parts - 1) + 40:
+            text += filler
+        text = text[:153 * (parts - 1) + 40]
+    return text
+
+
+def parse_arrive_every(option):
+    """SECONDS:COUNT[:parts=N]: COUNT messages, one every SECONDS, each of N parts."""
+    match = re.fullmatch(r"(\d+(?:\.\d*)?|\.\d+):(\d+)(?::parts=(\d+))?", option.strip())
+    if not match or float(match.group(1)) <= 0:
+        raise ValueError(f"--arrive-every {option!r}: expected SECONDS:COUNT[:parts=N], "
+                         f"SECONDS above 0")
+    every, count, parts = float(match.group(1)), int(match.group(2)), int(match.group(3) or 1)
+    if not 1 <= parts <= 255:
+        raise ValueError(f"--arrive-every {option!r}: parts from 1 to 255")
+    arrivals = []
+    for number in range(1, count + 1):
+        sender = f"+{ARRIVAL_SENDER_BASE + number}"
+        pdus = deliver_parts(sender, arrival_text(number, parts), ref=number % 256)
+        arrivals += [Arrival(every * number, None, pdu) for pdu in pdus]
+    return arrivals
+
+
+def parse_seconds_list(texts, name):
+    """[5.0, 12.5] from ["5", "12.5"] or ["5,12.5"]."""
+    times = []
+    for text in texts:
+        for field in text.split(","):
+            try:
+                seconds = float(field)
+            except ValueError:
+                seconds = -1
+            if not 0 <= seconds < float("inf"):
+                raise ValueError(f"{name} {text!r}: expected seconds, or a list of them "
+                                 f"separated by commas")
+            times.append(seconds)
+    return sorted(times)
+
+
 def parse_alias(option):
     """ME=SM: {"ME": "SM"}, the first name reaching the second's memory; None: {}."""
     if option is None:
@@ -467,6 +561,16 @@ class Modem:
             ms, count, skip = parse_send_fault(option, "--send-late", True)
             self.send_faults.append(Failure("AT+CMGS", remaining=count, skip=skip, late=ms / 1000))
         self.hangup_on_send = options.hangup_on_send
+        # The times of arrivals and hang-ups count from here.
+        self.started = time.monotonic()
+        self.arrival_memory = options.arrival_memory
+        self.schedule = sorted(options.timed_arrivals, key=lambda a: a.due)
+        self.drop_rate = options.drop_notifications
+        self.drop_rng = random.Random(options.seed)
+        self.announcements = []     # lines waiting for the end of PDU entry
+        self.replying = False
+        self.hangups = [self.started + t for t in options.hangup_at]
+        self.connected = True
         self.sent_file = None
         if options.save_sent:
             self.sent_file = open(options.save_sent, "w", encoding="utf-8")
@@ -482,6 +586,20 @@ class Modem:
         self.cnmi = "0,0,0,0,0"
         self.csdh = 0
         self.cfun = 1
+
+    def power_up(self):
+        """Back after a hang-up, as a phone after power-up: settings as at start, every memory
+        SM, nothing half received; the store and the counters of faults and references stay.
+        Hang-up times that passed meanwhile are dropped."""
+        self.reset()
+        self.memories = ["SM", "SM", "SM"]
+        self.splitter = LineSplitter()
+        self.entry = None
+        self.busy = None
+        self.after_reply = None
+        self.announcements = []
+        self.hangups = [t for t in self.hangups if t > time.monotonic()]
+        self.connected = True
 
     def changed(self):
         if self.save_path:
@@ -537,16 +655,74 @@ class Modem:
         self.transmit(reply)
 
     def tick(self):
-        """Between commands: a late answer that is due, then chatter that is due."""
+        """Between commands: a hang-up that is due, a late answer that is due, then chatter
+        and arrivals that are due. Without a terminal, arrivals only."""
+        if not self.connected:
+            self.arrivals_due()
+            return
+        self.check_hangup()
         if self.busy and time.monotonic() >= self.busy[0]:
             action, self.busy = self.busy[1], None
             action()
         self.chat(self.line.write)
+        self.announce(self.line.write)
 
     def wait_time(self):
         """How long the main loop may wait for input before tick() has work."""
         due = [t for t in (self.busy and self.busy[0], self.next_chatter) if t]
+        due += [self.started + a.due for a in self.schedule[:1]]
+        if self.connected:
+            due += self.hangups[:1]
         return max(0.0, min([1.0] + [t - time.monotonic() for t in due]))
+
+    def check_hangup(self):
+        if self.hangups and time.monotonic() >= self.hangups[0]:
+            self.hangups.pop(0)
+            self.connected = False
+            raise Unplugged()
+
+    def arrivals_due(self):
+        now = time.monotonic()
+        while self.schedule and self.started + self.schedule[0].due <= now:
+            self._arrive_timed(self.schedule.pop(0))
+
+    def announce(self, write):
+        """Stores the messages that are due and writes their announcements, unless a PDU is
+        being typed: then they wait for its end."""
+        self.arrivals_due()
+        if self.entry is None:
+            while self.announcements:
+                write(self.frame(self.announcements.pop(0)))
+
+    def _arrive_timed(self, arrival):
+        """Stores a timed arrival in the first free index and queues its announcement, as
+        AT+CNMI asks: +CMTI for <mt> 1, +CDSI for a status report with <ds> 2."""
+        report = is_status_report(arrival.pdu)
+        storage = arrival.storage or ("SR" if report else self.arrival_memory)
+        index = next(i for i in range(1, 65537) if not self.store.get(storage, i))
+        if self.store.full(storage):
+            self.log.write("rejected", storage=storage, index=index, pdu=arrival.pdu)
+            if self.connected:
+                self.announcements.append(f'^SMMEMFULL: "{storage}"')
+            return
+        self.store.add(Message(storage, index, STAT_UNREAD, arrival.pdu))
+        self.changed()
+        fields = (self.cnmi.split(",") + ["0"] * 5)[:5]
+        wanted = fields[3] == "2" if report else fields[1] == "1"
+        because = None
+        if not wanted:
+            because = "cnmi"
+        elif not self.connected:
+            because = "hung up"
+        elif self.drop_rate and self.drop_rng.random() < self.drop_rate:
+            because = "dropped"
+        elif not self.replying and self.unread() > CHATTER_BACKLOG:
+            # A reply blocks until the client reads on; a line between commands need not.
+            because = "backlog"
+        self.log.write("stored", storage=storage, index=index, pdu=arrival.pdu,
+                       announced=because is None, **({"because": because} if because else {}))
+        if because is None:
+            self.announcements.append(f'{"+CDSI" if report else "+CMTI"}: "{storage}",{index}')
 
     def chat(self, write):
         now = time.monotonic()
@@ -568,10 +744,12 @@ class Modem:
     def transmit(self, reply):
         budget, self.reply_budget = self.reply_budget, None
         self.line.budget = budget
+        self.replying = True
         try:
             self.emit(reply)
         finally:
             self.line.budget = None
+            self.replying = False
         after, self.after_reply = self.after_reply, None
         if after:
             after()
@@ -626,7 +804,9 @@ class Modem:
                 forced = segment.kind == "pdu" and not first_pdu_done
                 if forced or self.rng.random() < UNSOLICITED_RATE:
                     send(self.frame(self.rng.choice(UNSOLICITED_LINES)))
+            self.check_hangup()
             self.chat(send)
+            self.announce(send)
             text = segment.make() if segment.make else segment.text
             if segment.kind == "pdu" and not first_pdu_done:
                 first_pdu_done = True
@@ -1100,8 +1280,32 @@ def parse_args(argv):
                    help="send a part (or COUNT parts) without answering, after K parts")
     p.add_argument("--hangup-on-send", type=int, metavar="K",
                    help="hang up once the K-th part is typed, before answering it")
+    p.add_argument("--arrival-memory", choices=ARRIVAL_MEMORIES, default="SM",
+                   type=str.upper, help="memory new messages are stored in (default SM)")
+    p.add_argument("--arrive", action="append", default=[], metavar="FILE",
+                   help="messages arriving at their times: lines <seconds> [<storage>] <pdu>")
+    p.add_argument("--arrive-every", action="append", default=[],
+                   metavar="SECONDS:COUNT[:parts=N]",
+                   help="COUNT messages (of N parts each), one every SECONDS")
+    p.add_argument("--drop-notifications", type=float, default=0, metavar="P",
+                   help="chance (0 to 1) that a message arriving is stored unannounced")
+    p.add_argument("--hangup-at", action="append", default=[], metavar="SECONDS[,SECONDS...]",
+                   help="the terminal goes away at these times after start-up and comes back "
+                        "as a new one --hangup-for seconds later; needs --link")
+    p.add_argument("--hangup-for", type=float, default=2.0, metavar="SECONDS",
+                   help="how long a --hangup-at lasts (default 2)")
     p.add_argument("--log", metavar="FILE", help="JSON lines of commands and deletions")
     args = p.parse_args(argv)
+    if not 0 <= args.drop_notifications <= 1:
+        p.error("--drop-notifications: expected a probability from 0 to 1")
+    if not 0 <= args.hangup_for < float("inf"):
+        p.error("--hangup-for: expected seconds, 0 or more")
+    try:
+        args.hangup_at = parse_seconds_list(args.hangup_at, "--hangup-at")
+    except ValueError as err:
+        p.error(str(err))
+    if args.hangup_at and not args.link:
+        p.error("--hangup-at needs --link: the terminal comes back under another name")
     if args.chatter < 0:
         p.error("--chatter cannot be negative")
     for place in args.garble:
@@ -1139,11 +1343,59 @@ def parse_capacity(texts):
     return capacity
 
 
+def open_terminal():
+    """(master, slave, path) of a new raw pseudo-terminal. The simulator keeps the slave
+    descriptor open while the terminal lives: without it, reads on the master fail with EIO
+    whenever no client has the terminal open."""
+    master, slave = os.openpty()
+    make_raw(slave)
+    return master, slave, os.ttyname(slave)
+
+
+class Terminal:
+    """The terminal main() owns: gone during a hang-up, then a new one under the link."""
+
+    def __init__(self, link):
+        self.link = link
+        self.master, self.slave, self.path = open_terminal()
+
+    def close(self):
+        if self.master is not None:
+            os.close(self.master)
+            os.close(self.slave)
+            self.master = self.slave = None
+            if self.link:
+                remove_link(self.link, self.path)
+
+    def reopen(self):
+        self.master, self.slave, self.path = open_terminal()
+        if self.link:
+            make_link(self.link, self.path)
+
+
+def unplug(modem, terminal, seconds):
+    """A USB modem that re-enumerates: the terminal and its link vanish at once (whatever the
+    client did not read is lost), messages still arrive, unannounced; after `seconds` a new
+    terminal and link, and the modem as after power-up with the same store."""
+    modem.log.write("unplugged", path=terminal.path)
+    terminal.close()
+    back = time.monotonic() + seconds
+    while (left := back - time.monotonic()) > 0:
+        time.sleep(min(left, modem.wait_time()))
+        modem.tick()
+    terminal.reopen()
+    modem.line.fd = terminal.master
+    modem.power_up()
+    modem.log.write("plugged", path=terminal.path)
+
+
 def main(argv=None):
     args = parse_args(argv)
     try:
         aliases = parse_alias(args.alias)
         capacity = parse_capacity(args.capacity)
+        args.timed_arrivals = [a for path in args.arrive for a in parse_arrival_file(path)]
+        args.timed_arrivals += [a for o in args.arrive_every for a in parse_arrive_every(o)]
         store = (MessageStore.load(args.store, aliases, capacity) if args.store
                  else MessageStore(aliases=aliases, capacity=capacity))
     except (OSError, StoreError, ValueError) as err:
@@ -1157,37 +1409,37 @@ def main(argv=None):
     signal.signal(signal.SIGINT, stop)
     signal.signal(signal.SIGHUP, stop)
 
-    master, slave = os.openpty()
-    # The simulator keeps this slave descriptor open for its whole life: without it, reads on
-    # the master fail with EIO whenever no client has the terminal open.
-    make_raw(slave)
-    path = os.ttyname(slave)
-    line = SerialLine(master, args.baud, args.split, random.Random(args.seed), args.split_at)
+    terminal = Terminal(args.link)
+    line = SerialLine(terminal.master, args.baud, args.split, random.Random(args.seed),
+                      args.split_at)
     try:
         modem = Modem(store, line, args, EventLog(args.log))
-        modem.unread = lambda: pending_input(slave)
+        modem.unread = lambda: pending_input(terminal.slave)
         if args.link:
-            make_link(args.link, path)
+            make_link(args.link, terminal.path)
     except (OSError, ValueError) as err:
         print(f"modem_sim: {err}", file=sys.stderr)
+        terminal.close()
         return 2
     try:
         modem.changed()
-        print(path, flush=True)
-        try:
-            serve(modem, master)
-        except HangUp:
-            modem.log.write("hangup")
-            wait_for_drain(slave)
+        print(terminal.path, flush=True)
+        while True:
+            try:
+                serve(modem, terminal.master)
+            except Unplugged:
+                unplug(modem, terminal, args.hangup_for)
+                continue
+            except HangUp:
+                modem.log.write("hangup")
+                wait_for_drain(terminal.slave)
+            break
     except Shutdown:
         pass
     finally:
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
         signal.signal(signal.SIGINT, signal.SIG_IGN)
-        os.close(master)
-        os.close(slave)
-        if args.link:
-            remove_link(args.link, path)
+        terminal.close()
     return 0
 
 

@@ -4,16 +4,19 @@ answered normally first (--fail, --silent), and one cut at a chosen byte (--spli
 Run: python3 -m unittest discover -s simulator/tests
 """
 
+import errno
 import os
 import select
 import sys
+import tempfile
 import time
 import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from test_modem_sim import FINAL, PARTS, PROMPT, SimTestCase, sent, typed  # noqa: E402
+from test_modem_sim import (FINAL, ME_LISTING, PARTS, PROMPT, SimTestCase, sent,  # noqa: E402
+                            typed)
 
 
 def read_pieces(sim, quiet=0.6, gap=0.15):
@@ -119,6 +122,47 @@ class SendFaultTests(SimTestCase):
         self.assertEqual(sim.proc.wait(timeout=10), 0)
         self.assertEqual([(e["event"], e.get("answered")) for e in sim.log()[1:]],
                          [("sent", False), ("hangup", None)])
+
+
+class UnplugTests(SimTestCase):
+    def test_after_a_hangup_the_link_leads_to_the_same_store(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            link = os.path.join(tmp, "modem")
+            sim = self.start("--link", link, "--hangup-at", "0.5", "--hangup-for", "1",
+                             "--arrive-every", "1:1", "--log", "log.jsonl")
+            sim.close()
+            sim.tty = link
+            sim.open()
+            sim.command("AT+CNMI=2,1,0,0,0")
+            sim.command('AT+CPMS="ME"')
+            self.assertTrue(select.select([sim.fd], [], [], 10)[0], "no hang-up")
+            self.assertEqual(os.read(sim.fd, 100), b"", "a hung-up terminal reads end-of-file")
+            with self.assertRaises(OSError) as raised:
+                sim.send("AT")
+            self.assertEqual(raised.exception.errno, errno.EIO)
+            sim.close()
+            deadline = time.monotonic() + 10
+            while sim.fd is None:
+                try:
+                    sim.open()   # the link is gone, or leads nowhere yet
+                except OSError:
+                    self.assertLess(time.monotonic(), deadline, "the link did not come back")
+                    time.sleep(0.05)
+            # As after power-up: nothing announced, SM selected; the arrival meanwhile is kept.
+            self.assertEqual(sim.command("AT+CNMI?"), b"\r\n+CNMI: 0,0,0,0,0\r\n\r\nOK\r\n")
+            self.assertIn(b"\r\n+CMGL: 2,0,,", sim.command("AT+CMGL=4"))
+            sim.command('AT+CPMS="ME"')
+            self.assertEqual(sim.command("AT+CMGL=4"), ME_LISTING)
+            sim.close()
+            sim.open()
+            self.assertEqual(sim.command("AT"), b"\r\nOK\r\n")
+            log = sim.log()
+            self.assertEqual([e["event"] for e in log if e["event"] in ("unplugged", "plugged")],
+                             ["unplugged", "plugged"])
+            self.assertEqual([e.get("because") for e in log if e["event"] == "stored"],
+                             ["hung up"])
+            self.assertEqual(sim.stop(), 0)
+            self.assertFalse(os.path.lexists(link))
 
 
 class PeerClientTests(SimTestCase):

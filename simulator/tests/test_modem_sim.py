@@ -362,6 +362,10 @@ class DeviceTests(SimTestCase):
             ("ME 1 0 00", ["--capacity", "SM=-1"], "--capacity"),
             ("ME 1 0 00", ["--refuse-send", "after=2"], "N[:COUNT][:after=K]"),
             ("ME 1 0 00", ["--first-reference", "256"], "0 to 255"),
+            ("ME 1 0 00", ["--arrive", "{store}"], "<seconds> [<storage>] <pdu>"),
+            ("ME 1 0 00", ["--arrive-every", "0:3"], "SECONDS:COUNT[:parts=N]"),
+            ("ME 1 0 00", ["--drop-notifications", "1.5"], "probability"),
+            ("ME 1 0 00", ["--hangup-at", "5"], "--link"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             store = os.path.join(tmp, "store.txt")
@@ -370,7 +374,8 @@ class DeviceTests(SimTestCase):
                     Path(store).write_text(text + "\n")
                     done = subprocess.run(
                         [sys.executable, str(SIMULATOR_DIR / "modem_sim.py"), "--store", store,
-                         *options], capture_output=True, text=True, timeout=10)
+                         *(o.replace("{store}", store) for o in options)],
+                        capture_output=True, text=True, timeout=10)
                     self.assertEqual(done.returncode, 2)
                     self.assertEqual(done.stdout, "")
                     self.assertIn(reason, done.stderr)
@@ -503,6 +508,70 @@ class OneMemoryAndRefillTests(SimTestCase):
                 arrived = [e for e in events if len(e) == 3][-1]
                 self.assertIn(f"{arrived[2]}\r\n".encode(), sim.command(f"AT+CMGR={arrived[1]}"))
                 sim.stop()
+
+
+class TimedArrivalTests(SimTestCase):
+    NEW = pdu_builder.deliver("+79161234567", "New arrival")
+    ARRIVES = 0.6   # seconds after start-up: AT+CNMI is answered long before
+
+    def start_with_arrivals(self, lines, *options, **kwargs):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        path = os.path.join(folder.name, "arrivals.txt")
+        Path(path).write_text("# test arrivals\n" + "".join(f"{self.ARRIVES} {line}\n"
+                                                              for line in lines))
+        return self.start("--arrive", path, "--log", "log.jsonl", *options, **kwargs)
+
+    def test_arrivals_are_stored_in_the_first_free_index_and_announced_as_cnmi_asks(self):
+        report = pdu_builder.status_report("+79161234567", mr=42)
+        # (options, AT+CNMI or None, arrivals, what the line brings unasked, the arrivals
+        # logged: (event, storage, index, announced))
+        table = [
+            ([], "2,1,0,0,0", [self.NEW], b'\r\n+CMTI: "SM",2\r\n', [("stored", "SM", 2, True)]),
+            ([], None, [self.NEW], b"", [("stored", "SM", 2, False)]),
+            # Routing straight to the terminal (+CMT) is not simulated: stored, not announced.
+            ([], "2,2,0,0,0", [self.NEW], b"", [("stored", "SM", 2, False)]),
+            (["--arrival-memory", "ME"], "1,1", [self.NEW, f"SM {self.NEW}"],
+             b'\r\n+CMTI: "ME",3\r\n\r\n+CMTI: "SM",2\r\n',
+             [("stored", "ME", 3, True), ("stored", "SM", 2, True)]),
+            ([], "2,1,0,2,0", [report], b'\r\n+CDSI: "SR",1\r\n', [("stored", "SR", 1, True)]),
+            ([], "2,1,0,0,0", [report], b"", [("stored", "SR", 1, False)]),
+            (["--capacity", "SM=3"], "2,1,0,0,0", [self.NEW, self.NEW],
+             b'\r\n+CMTI: "SM",2\r\n\r\n^SMMEMFULL: "SM"\r\n',
+             [("stored", "SM", 2, True), ("rejected", "SM", 3, None)]),
+            (["--drop-notifications", "1"], "2,1,0,2,0", [self.NEW, report], b"",
+             [("stored", "SM", 2, False), ("stored", "SR", 1, False)]),
+        ]
+        for options, cnmi, arrivals, expected, logged in table:
+            with self.subTest(options=options, cnmi=cnmi, arrivals=len(arrivals)):
+                sim = self.start_with_arrivals(arrivals, *options)
+                if cnmi:
+                    self.assertEqual(sim.command(f"AT+CNMI={cnmi}"), b"\r\nOK\r\n")
+                self.assertEqual(sim.read_for(self.ARRIVES + 0.6), expected)
+                self.assertEqual([(e["event"], e["storage"], e["index"], e.get("announced"))
+                                  for e in sim.log() if e["event"] in ("stored", "rejected")],
+                                 logged)
+                for _, storage, index, _ in (e for e in logged if e[0] == "stored"):
+                    sim.command(f'AT+CPMS="{storage}"')
+                    self.assertRegex(sim.command(f"AT+CMGR={index}"), rb"^\r\n\+CMGR: 0,,")
+                sim.stop()
+
+    def test_announcements_come_between_reply_lines_only(self):
+        # A listing at 2400 baud takes about a second; messages arrive all through it.
+        sim = self.start("--baud", "2400", "--arrive-every", "0.1:15")
+        sim.command("AT+CNMI=2,1,0,0,0")
+        sim.command('AT+CPMS="ME"')
+        listing = sim.command("AT+CMGL=4")
+        announced = re.compile(rb'\r\n\+CMTI: "SM",\d+\r\n')
+        self.assertEqual(announced.sub(b"", listing), ME_LISTING)
+        self.assertTrue(announced.search(listing[:-len(b"\r\nOK\r\n")]))
+
+    def test_every_arrival_of_a_series_is_its_own_message(self):
+        sim = self.start("--arrive-every", "0.05:3:parts=2", "--log", "log.jsonl", store="")
+        sim.read_for(0.6)
+        stored = [e["pdu"] for e in sim.log() if e["event"] == "stored"]
+        self.assertEqual(len(stored), 6)
+        self.assertEqual(len(set(p[:60] for p in stored[::2])), 3, "senders not distinct")
 
 
 class LineBehaviourTests(SimTestCase):
