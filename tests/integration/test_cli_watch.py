@@ -3,6 +3,7 @@ deleted only after its file is there, and a restart deletes what the journal nam
 handing it on again."""
 import json
 import os
+import random
 import signal
 import subprocess
 import sys
@@ -105,6 +106,58 @@ class WatchTest(unittest.TestCase):
             code, _, err = second.stop()
             self.assertEqual(code, 0, err)
             self.assertEqual([m["text"] for m in second.spooled()], ["four"])
+
+    def test_chaos_ends_with_every_message_once_and_the_store_empty(self):
+        # 16 messages of one part and 5 of two arrive over about 8 s; a third of the
+        # announcements are lost, the modem hangs up once, and the watcher is killed twice.
+        rng = random.Random(7)
+        with tempfile.TemporaryDirectory(prefix="quorlin-chaos-") as work:
+            work = Path(work)
+            spool, link, log = work / "spool", work / "modem", work / "log.jsonl"
+            spool.mkdir()
+            sim = subprocess.Popen(
+                [sys.executable, str(ROOT / "simulator/modem_sim.py"), "--link", str(link),
+                 "--log", str(log), "--arrive-every", "0.5:16", "--arrive-every", "1.6:5:parts=2",
+                 "--drop-notifications", "0.33", "--seed", "3", "--hangup-at", "4.5",
+                 "--hangup-for", "1"], stdout=subprocess.PIPE, text=True)
+            sim.stdout.readline()
+            command = [CLI, "watch", "--device", str(link), "--join", "--spool", str(spool),
+                       "--state", str(work / "state.journal"), "--poll", "1"]
+
+            def events(kind):
+                return [e for e in map(json.loads, log.read_text().splitlines())
+                        if e["event"] == kind]
+
+            def spooled():
+                return [json.loads(f.read_text(encoding="utf-8")) for f in spool.glob("*.json")]
+
+            try:
+                for _ in range(2):
+                    watch = subprocess.Popen(command, stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL)
+                    time.sleep(rng.uniform(1.5, 4))
+                    watch.kill()
+                    watch.wait()
+                watch = subprocess.Popen(command, stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.PIPE, text=True)
+                deadline = time.monotonic() + 60
+                while time.monotonic() < deadline and not (
+                        len(spooled()) == 21 and
+                        len(events("delete")) == len(events("stored"))):
+                    time.sleep(0.2)
+                watch.send_signal(signal.SIGTERM)
+                _, err = watch.communicate(timeout=30)
+            finally:
+                sim.terminate()
+                sim.wait(timeout=10)
+                sim.stdout.close()
+            messages = spooled()
+            self.assertEqual(len(messages), 21, err)
+            self.assertEqual(len({m["text"] for m in messages}), 21, "a message spooled twice")
+            self.assertEqual(len(events("stored")), 26)
+            self.assertEqual(sorted((e["storage"], e["index"], e["pdu"]) for e in events("delete")),
+                             sorted((e["storage"], e["index"], e["pdu"]) for e in events("stored")))
+            self.assertEqual(watch.returncode, 0, err)
 
     def test_spool_that_is_not_a_folder_is_a_usage_error(self):
         with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
