@@ -45,6 +45,7 @@ DECODE_MESSAGES = 500   # distinct generated messages, repeated to DECODE_LINES 
 # Reading the store may take at most factor x line time + extra seconds, at each speed.
 READ_GOALS = {19200: (1.05, 0.5), 115200: (1.1, 0.5)}
 ANSWER_LATENCY_MS = 300
+WATCH_GOAL_MS = 1000   # +CMTI to spool file, at 115200 baud
 ANSWER_GOAL_MS = 350
 
 
@@ -180,6 +181,33 @@ def answer_delay(build, work, echo):
     return statistics.median(times)
 
 
+def watch_latency(build, work, count):
+    """Seconds from each announced arrival (+CMTI at 115200 baud) to its spool file, in order."""
+    spool = Path(work, "spool")
+    spool.mkdir()
+    log = Path(work, "watch-log.jsonl")
+    with Simulator(work, 0, "--baud", "115200", "--arrive-every", f"1.5:{count}",
+                   "--log", str(log)) as sim:
+        watch = subprocess.Popen([str(build / "cli/quorlin"), "watch", "--device", sim.tty,
+                                  "--speed", "115200", "--spool", str(spool), "--state",
+                                  str(Path(work, "watch.journal"))],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        seen = {}
+        deadline = time.monotonic() + 1.5 * count + 20
+        while len(seen) < count and time.monotonic() < deadline:
+            for name in os.listdir(spool):
+                if name.endswith(".json") and name not in seen:
+                    seen[name] = time.monotonic()
+            time.sleep(0.005)
+        watch.terminate()
+        watch.wait(timeout=30)
+    arrived = [e["t"] for e in map(json.loads, log.read_text().splitlines())
+               if e["event"] == "stored"]
+    if len(seen) != count or len(arrived) != count:
+        raise RuntimeError(f"watch: {len(arrived)} arrived, {len(seen)} spooled of {count}")
+    return [spooled - stored for spooled, stored in zip(sorted(seen.values()), arrived)]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", type=Path, default=ROOT / "build/bench")
@@ -247,6 +275,12 @@ def main():
                                          "getallsms"])
         figure(f"peak memory, reading {full} messages", f"{quorlin_kib / 1024:.1f} MiB",
                f"gammu {gammu_kib / 1024:.1f} MiB", quorlin_kib / gammu_kib, "–", True)
+
+        latencies = watch_latency(build, work, 5 if args.quick else 20)
+        median = statistics.median(latencies)
+        figure("watch: announced arrival to its spool file, median", f"{median * 1000:.0f} ms",
+               f"goal {WATCH_GOAL_MS} ms (max {max(latencies) * 1000:.0f} ms)",
+               median * 1000 / WATCH_GOAL_MS, "<= 1", median * 1000 <= WATCH_GOAL_MS)
 
         write_docs(args.docs, rows, plot[19200], work, load)
     return 0 if all(row[5] for row in rows) else 1

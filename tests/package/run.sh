@@ -82,6 +82,31 @@ check "man page with the commands' options" \
   output_has '\-\-device' zcat "$workdir/root/usr/share/man/man1/quorlin.1.gz"
 check "Depends covers the libraries" depends_cover_libraries
 
+# The service unit is in the package, and what it starts is the packaged program with options
+# that program takes (--spool wants an existing folder: the unit makes it before the start).
+unit=$workdir/root/usr/lib/systemd/system/quorlin-watch@.service
+unit_starts_the_watcher() {
+  local exec_start
+  exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
+  [[ $exec_start == "/usr/bin/quorlin watch "* ]] || { echo "    ExecStart=$exec_start"; return 1; }
+  [ -x "$workdir/root/usr/bin/quorlin" ] || return 1
+  mkdir -p "$workdir/spool/ttyUSB0"
+  exec_start=${exec_start//\/var\/spool\/quorlin/$workdir/spool}
+  exec_start=${exec_start//\/var\/lib\/quorlin/$workdir}
+  exec_start=${exec_start//\/dev\/%i/\/nonexistent\/ttyUSB0}
+  exec_start=${exec_start//%i/ttyUSB0}
+  # A device that is not there: the watcher waits for it, and a stop signal ends it well.
+  timeout --preserve-status -s TERM 3 "$quorlin" ${exec_start#/usr/bin/quorlin } 2>/dev/null
+}
+check "quorlin-watch@.service starts the packaged watcher" unit_starts_the_watcher
+# systemd itself checks the unit only where it runs as the init system.
+if [ -d /run/systemd/system ] && command -v systemd-analyze >/dev/null; then
+  check "systemd-analyze verify quorlin-watch@ttyUSB0.service" \
+    systemd-analyze verify --man=no "$unit:quorlin-watch@ttyUSB0.service"
+else
+  echo "  SKIPPED systemd-analyze verify: systemd is not the init system on this machine"
+fi
+
 # --- Windows ZIP --------------------------------------------------------------------------------
 
 echo "== ${zip##*/}"
