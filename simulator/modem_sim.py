@@ -9,6 +9,7 @@ until SIGTERM or SIGINT. simulator/README.md describes the store file and every 
 
 import argparse
 import dataclasses
+import datetime
 import fcntl
 import json
 import os
@@ -463,9 +464,14 @@ def parse_arrive_every(option):
     if not 1 <= parts <= 255:
         raise ValueError(f"--arrive-every {option!r}: parts from 1 to 255")
     arrivals = []
+    # Stamped when they arrive, as the network does: a reader's release of incomplete messages
+    # by age must see them as new.
+    start = datetime.datetime.now(datetime.timezone.utc).astimezone().replace(microsecond=0)
     for number in range(1, count + 1):
         sender = f"+{ARRIVAL_SENDER_BASE + number}"
-        pdus = deliver_parts(sender, arrival_text(number, parts), ref=number % 256)
+        stamp = start + datetime.timedelta(seconds=every * number)
+        pdus = deliver_parts(sender, arrival_text(number, parts), ref=number % 256,
+                             timestamp=stamp)
         arrivals += [Arrival(every * number, None, pdu) for pdu in pdus]
     return arrivals
 
