@@ -87,10 +87,10 @@ class Findings {
     all_ok_ = all_ok_ && finding.ok;
     std::string line;
     if (json_) {
-      line = nlohmann::json{{"check", check},
-                            {"ok", finding.ok},
-                            {"verdict", finding.verdict},
-                            {"next", finding.next}}
+      line = nlohmann::ordered_json{{"check", check},
+                                    {"ok", finding.ok},
+                                    {"verdict", finding.verdict},
+                                    {"next", finding.next}}
                  .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     } else {
       line = std::string(check) + ": " + finding.verdict;
