@@ -7,6 +7,8 @@
 
 namespace quorlin::cli {
 
+// A check-up of the modem: 0 when nothing is wrong, 1 when something is.
+int RunDoctor(std::span<const std::string_view> args);
 int RunDecode(std::span<const std::string_view> args);
 int RunRead(std::span<const std::string_view> args);
 int RunSend(std::span<const std::string_view> args);

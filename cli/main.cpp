@@ -28,6 +28,9 @@ constexpr const char* kUsage =
     "       [--state FILE] ...\n"
     "                     stay with the modem: hand each message on as it arrives (a file,\n"
     "                     a command, or standard output), then delete it; each once\n"
+    "  doctor --device PATH [--speed N] [--json] [--trace]\n"
+    "                     check the modem: port, answer and speed, PDU mode, SIM,\n"
+    "                     registration, signal, memories, service centre; one line each\n"
     "  --version          the version\n"
     "\n"
     "'quorlin <command> --help' explains a command's options.\n";
@@ -54,6 +57,7 @@ int main(int argc, char** argv) {
   if (args[0] == "--version") return quorlin::cli::PrintVersion();
   const std::string_view command = args[0];
   const std::span<const std::string_view> rest(args.data() + 1, args.size() - 1);
+  if (command == "doctor") return quorlin::cli::RunDoctor(rest);
   if (command == "decode") return quorlin::cli::RunDecode(rest);
   if (command == "read") return quorlin::cli::RunRead(rest);
   if (command == "send") return quorlin::cli::RunSend(rest);

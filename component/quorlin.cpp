@@ -135,6 +135,18 @@ SendOutcome Quorlin::Send(const EncodedSubmit& message) {
   return outcome;
 }
 
+Reply Quorlin::Ask(TextView command, int polls) noexcept {
+  if (!CheckPortOpen() || !CheckNotSending()) return {};
+  try {
+    Reply reply = exchange_.Exchange(command, polls);
+    status_text_ = Text(StatusText(reply.result));
+    return reply;
+  } catch (const std::exception&) {
+    status_text_ = u"Error";
+    return {};
+  }
+}
+
 bool Quorlin::CheckNotSending() {
   if (!sending_) return true;
   status_text_ = u"Error";

@@ -86,6 +86,12 @@ class Quorlin {
   // caller that could not pass the message on keeps it for a later listing.
   void KeepOnModem(std::size_t position) { store_.Unlist(position); }
 
+  // Writes one AT command and returns the modem's reply, given up after `polls` polls in a row
+  // without input; the status text is how it ended ("OK", "Error", "No answer"). Without an open
+  // port, or while a send is under way, nothing is written and the reply has no answer. Meant
+  // for questions (a check-up): the listing does not learn of a memory selected this way.
+  Reply Ask(TextView command, int polls) noexcept;
+
   // The messages of the last listing, what SMS showed of them, and what DeleteMsg did.
   const MessageStore& Store() const { return store_; }
 

@@ -509,6 +509,7 @@ class Modem:
         self.store = store
         self.line = line
         self.log = log
+        self.options = options
         self.save_path = options.save_store
         self.initial_echo = options.echo == "on"
         self.latency = options.latency / 1000
@@ -885,14 +886,32 @@ class Modem:
 
     def cmd_cpin(self, kind, args):
         if kind == "read":
-            return info_reply("+CPIN: READY")
+            return info_reply(f"+CPIN: {self.options.pin}")
         if kind == "test":
             return info_reply()
         raise CommandError()
 
+    def cmd_creg(self, kind, args):
+        """+CREG: <n>,<stat>; <n> 0: the modem announces no change of registration."""
+        if kind == "read":
+            return info_reply(f"+CREG: 0,{self.options.creg}")
+        if kind == "test":
+            return info_reply("+CREG: (0-2)")
+        if kind == "set" and args in ("0", "1", "2"):
+            return info_reply()
+        raise CommandError()
+
+    def cmd_csq(self, kind, args):
+        if kind == "exec":
+            return info_reply(f"+CSQ: {self.options.csq},99")
+        if kind == "test":
+            return info_reply("+CSQ: (0-31,99),(0-7,99)")
+        raise CommandError()
+
     def cmd_csca(self, kind, args):
         if kind == "read":
-            return info_reply(f"+CSCA: {SERVICE_CENTRE}")
+            number = SERVICE_CENTRE if self.options.csca is None else f'"{self.options.csca}",129'
+            return info_reply(f"+CSCA: {number}")
         if kind in ("set", "test"):
             return info_reply()
         raise CommandError()
@@ -1300,6 +1319,14 @@ def parse_args(argv):
                         "as a new one --hangup-for seconds later; needs --link")
     p.add_argument("--hangup-for", type=float, default=2.0, metavar="SECONDS",
                    help="how long a --hangup-at lasts (default 2)")
+    p.add_argument("--pin", default="READY", metavar="CODE",
+                   help="what AT+CPIN? answers: READY (default), SIM PIN, SIM PUK, ...")
+    p.add_argument("--creg", type=int, default=1, choices=range(6), metavar="STAT",
+                   help="the <stat> AT+CREG? answers: 1 home (default), 5 roaming, 0, 2, 3, 4")
+    p.add_argument("--csq", type=int, default=21, metavar="RSSI",
+                   help="the <rssi> AT+CSQ answers, 0 to 31 or 99; default 21")
+    p.add_argument("--csca", metavar="NUMBER",
+                   help="the service-centre number AT+CSCA? answers; empty: none set")
     p.add_argument("--log", metavar="FILE", help="JSON lines of commands and deletions")
     args = p.parse_args(argv)
     if not 0 <= args.drop_notifications <= 1:

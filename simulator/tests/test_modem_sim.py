@@ -185,7 +185,8 @@ class CommandReplyTests(SimTestCase):
             ("AT+CMGR=11", b"\r\n+CMS ERROR: 321\r\n"),
             ("AT+CMGL=?", b"\r\n+CMGL: (0-4)\r\n\r\nOK\r\n"),
             ("AT+CMGL=5", b"\r\nERROR\r\n"),
-            ("AT+CSQ", b"\r\nERROR\r\n"),
+            ("AT+CSQ", b"\r\n+CSQ: 21,99\r\n\r\nOK\r\n"),
+            ("AT+CREG?", b"\r\n+CREG: 0,1\r\n\r\nOK\r\n"),
             ("ATD123;", b"\r\nERROR\r\n"),
         ]
         for command, expected in table:
@@ -194,6 +195,19 @@ class CommandReplyTests(SimTestCase):
         for command in ("AT+CGMI", "AT+CGMM", "AT+CGMR", "AT+CGSN", "ATI"):
             with self.subTest(command=command):
                 self.assertRegex(sim.command(command), rb"^\r\n\S.*\r\n(.+\r\n)*\r\nOK\r\n$")
+
+    def test_options_that_play_an_unhealthy_phone(self):
+        table = [
+            (("--pin", "SIM PIN"), "AT+CPIN?", b"\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n"),
+            (("--creg", "3"), "AT+CREG?", b"\r\n+CREG: 0,3\r\n\r\nOK\r\n"),
+            (("--csq", "99"), "AT+CSQ", b"\r\n+CSQ: 99,99\r\n\r\nOK\r\n"),
+            (("--csca", ""), "AT+CSCA?", b'\r\n+CSCA: "",129\r\n\r\nOK\r\n'),
+        ]
+        for options, command, expected in table:
+            with self.subTest(options=options):
+                sim = self.start(*options)
+                self.assertEqual(sim.command(command), expected)
+                sim.stop()
 
     def test_every_line_ending_ends_one_command(self):
         sim = self.start()

@@ -73,6 +73,17 @@ TEST_F(QuorlinTest, FailedOpenNamesPortAndModeWithTwoBlanks) {
   EXPECT_EQ(quorlin_.Error(), u"Error. COM is closed");
 }
 
+TEST_F(QuorlinTest, AskReturnsTheReplyAndNeedsAnOpenPort) {
+  EXPECT_EQ(quorlin_.Ask(u"AT+CSQ", 2).result, FinalResult::kNoAnswer);
+  EXPECT_EQ(quorlin_.Error(), u"Error. COM is closed");
+  Open(u"3", u"19200");
+  modem_.Answer("AT+CSQ", "\r\n+CSQ: 17,99\r\n\r\nOK\r\n");
+  const Reply reply = quorlin_.Ask(u"AT+CSQ", 2);
+  EXPECT_TRUE(reply.Ok());
+  EXPECT_EQ(reply.WholeLines(), u"\r\n+CSQ: 17,99\r\n\r\nOK\r\n");
+  EXPECT_EQ(quorlin_.Error(), u"OK");
+}
+
 TEST_F(QuorlinTest, EmptyNumberOrSpeedOpensNothing) {
   Open(u"", u"19200");
   EXPECT_EQ(quorlin_.Error(), u"");
