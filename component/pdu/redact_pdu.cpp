@@ -123,17 +123,20 @@ void RedactUserData(Octets& octets, OctetReader& reader, std::uint8_t dcs, bool 
   reader.Skip(alphabet == Alphabet::kGsm7 ? (udl * 7 + 7) / 8 : udl);
   const std::size_t end = At(octets, reader);
   const std::size_t header = has_header ? HeaderOctets(octets, ud, end, udl, alphabet) : 0U;
+  // A TP-UDHL that does not fit stays, so that the decoder still finds no header in its place.
+  const std::uint8_t udhl = ud < end ? octets[ud] : std::uint8_t{0};
   if (alphabet == Alphabet::kGsm7) {
     // The septets after the header's fill bits; the fill bits stay.
     for (std::size_t i = header == 0 ? 0 : (header * 8 + 6) / 7; i < udl; ++i) {
       SetSeptet(octets, ud, end, i);
     }
-    return;
+  } else {
+    for (std::size_t i = ud + header; i < end; ++i) {
+      const bool high_octet = alphabet == Alphabet::kUcs2 && (i - ud - header) % 2 == 0;
+      octets[i] = high_octet ? std::uint8_t{0} : kFillerChar;
+    }
   }
-  for (std::size_t i = ud + header; i < end; ++i) {
-    const bool high_octet = alphabet == Alphabet::kUcs2 && (i - ud - header) % 2 == 0;
-    octets[i] = high_octet ? std::uint8_t{0} : kFillerChar;
-  }
+  if (has_header && ud < end) octets[ud] = udhl;
 }
 
 // TP-VP by TP-VPF, bits 4-3 of an SMS-SUBMIT's first octet: none, enhanced, relative, absolute.
