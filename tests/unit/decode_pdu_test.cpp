@@ -344,6 +344,10 @@ INSTANTIATE_TEST_SUITE_P(
                    u"07 91 97 61 98 99 01 f0 04 0b 91 97 61 21 43 65 f7 00 04 42 50 71 01 03 00 "
                    u"21 08 50 49 4e 20 32 34 36 38",
                    "79161234567"},
+        RedactCase{"UCS2 header longer than the user data, read as text",
+                   u"07919761989901F0440B919761214365F7000842507101030021040904"
+                   u"1F04",
+                   "79161234567"},
         RedactCase{"cut short inside the user data",
                    u"07919761989901F0040B919761214365F70000425071010300211ECD72990E6A9741",
                    "79161234567"}));
