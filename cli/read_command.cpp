@@ -70,7 +70,7 @@ int RunRead(std::span<const std::string_view> args) {
   Progress progress;
   ReportingPorts ports(system.ports, progress);
   Quorlin quorlin({ports, system.clock});
-  Trace trace(progress);
+  Trace trace(progress, options.redact);
   if (options.trace) quorlin.SetExchangeObserver(&trace);
   SetRules(quorlin, options);
   quorlin.SetPortNumber(FromUtf8(options.device));

@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kHelp =
     "usage: quorlin read --device PATH [--speed N] [--reset] [--delete] [--join]\n"
     "                    [--release-after HOURS] [--delete-undecodable] [--stores LIST]\n"
-    "                    [--json] [--trace]\n"
+    "                    [--json] [--trace [--redact]]\n"
     "\n"
     "Opens the serial port, lists every message stored in the phone memory (ME) and on the\n"
     "SIM (SM), and prints them on standard output in UTF-8, one line per message: time stamp,\n"
@@ -50,6 +50,9 @@ constexpr const char* kHelp =
     "  --trace        print the AT dialogue on standard error as it happens: each command\n"
     "                 written, each piece read (CR and LF shown as \\r and \\n) and each status,\n"
     "                 with the milliseconds since the start\n"
+    "  --redact       with --trace, numbers and message texts in the dialogue (in commands,\n"
+    "                 replies and PDUs) become fillers of the same length and kind, so that the\n"
+    "                 PDUs still decode and the trace can be attached to a problem report\n"
     "  --version      the version, as the DLL's version resource carries it\n"
     "  --help, -h     this text\n"
     "\n"
@@ -82,6 +85,8 @@ bool SetFlag(std::string_view arg, ReadOptions& options) {
     options.reset = true;
   } else if (arg == "--trace") {
     options.trace = true;
+  } else if (arg == "--redact") {
+    options.redact = true;
   } else if (arg == "--join") {
     options.join = true;
   } else if (arg == "--json") {
@@ -165,6 +170,7 @@ ParsedReadOptions ParseReadOptions(std::span<const std::string_view> args) {
     if (!error.empty()) return UsageError(error);
   }
   if (release_given && !options.join) return UsageError("--release-after needs --join");
+  if (options.redact && !options.trace) return UsageError("--redact needs --trace");
   if (options.device.empty()) return UsageError("--device needs a device path or port number");
   if (!IsSpeed(options.speed)) {
     return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +

@@ -17,6 +17,7 @@ struct ReadOptions {
   bool remove = false;
   bool reset = false;
   bool trace = false;
+  bool redact = false;  // --redact: the trace with fillers for numbers and texts
   bool join = false;
   bool json = false;
   // Hours after which an incomplete message is released; nothing: never.

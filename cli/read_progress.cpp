@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "pdu/redact_pdu.hpp"
 #include "quorlin.hpp"
 #include "terminal_text.hpp"
 
@@ -69,6 +70,33 @@ std::unique_ptr<SerialPort> ReportingPorts::Open(TextView port_number, TextView 
   auto port = ports_.Open(port_number, mode_text);
   if (!port) return nullptr;
   return std::make_unique<ReportingPort>(std::move(port), progress_);
+}
+
+void Trace::CommandWritten(TextView command_line) {
+  if (!redact_) return Line(">>", command_line);
+  ShowPending();
+  Line(">>", RedactLine(command_line));
+}
+
+void Trace::Received(TextView text) {
+  if (!redact_) return Line("<<", text);
+  pending_ += text;
+  for (std::size_t end; (end = pending_.find(u'\n')) != Text::npos;) {
+    Line("<<", RedactLine(TextView(pending_).substr(0, end + 1)));
+    pending_.erase(0, end + 1);
+  }
+}
+
+void Trace::StatusReached(TextView status) {
+  if (!redact_) return Line("==", status);
+  ShowPending();
+  Line("==", RedactLine(status));
+}
+
+void Trace::ShowPending() {
+  if (pending_.empty()) return;
+  Line("<<", RedactLine(pending_));
+  pending_.clear();
 }
 
 void Trace::Line(const char* direction, TextView text) {

@@ -41,18 +41,24 @@ class ReportingPorts final : public PortSystem {
   Progress& progress_;
 };
 
-// The AT dialogue on standard error, for a user whose modem answers oddly.
+// The AT dialogue on standard error, for a user whose modem answers oddly. Redacted, for a trace
+// to be shared, its numbers and texts are fillers (RedactLine); since a number or a PDU may come
+// in more than one read, what is read then shows line by line, a tail without its line end before
+// the next command or at the status.
 class Trace final : public ExchangeObserver {
  public:
-  explicit Trace(Progress& progress) : progress_(progress) {}
-  void CommandWritten(TextView command_line) override { Line(">>", command_line); }
-  void Received(TextView text) override { Line("<<", text); }
-  void StatusReached(TextView status) override { Line("==", status); }
+  explicit Trace(Progress& progress, bool redact = false) : progress_(progress), redact_(redact) {}
+  void CommandWritten(TextView command_line) override;
+  void Received(TextView text) override;
+  void StatusReached(TextView status) override;
 
  private:
   void Line(const char* direction, TextView text);
+  void ShowPending();
 
   Progress& progress_;
+  const bool redact_;
+  Text pending_;  // read while redacting, not yet shown: the start of a line
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 

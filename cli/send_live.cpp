@@ -127,7 +127,7 @@ int SendLive(const SendOptions& options, const EncodedSubmit& message) {
   Progress progress;
   ReportingPorts ports(system.ports, progress);
   Quorlin quorlin({ports, system.clock});
-  Trace trace(progress);
+  Trace trace(progress, options.redact);
   if (options.trace) quorlin.SetExchangeObserver(&trace);
   quorlin.SetPortNumber(FromUtf8(options.device));
   quorlin.SetPortSpeed(FromUtf8(options.speed));

@@ -12,7 +12,8 @@ namespace {
 
 constexpr const char* kHelp =
     "usage: quorlin send --device PATH [--speed N] --to NUMBER [--report] [--flash] [--ucs2]\n"
-    "                    [--smsc NUMBER] [--validity HOURS] [--json] [--trace] [--dry-run]\n"
+    "                    [--smsc NUMBER] [--validity HOURS] [--json] [--trace [--redact]] "
+    "[--dry-run]\n"
     "                    [--] [TEXT ...]\n"
     "\n"
     "Sends a text as an SMS: the arguments after the options joined by single spaces, or, when\n"
@@ -39,6 +40,8 @@ constexpr const char* kHelp =
     "  --json         JSON Lines on standard output; with --dry-run one object a part: part,\n"
     "                 total, length (the octets AT+CMGS is told) and pdu\n"
     "  --trace        print the AT dialogue on standard error as it happens\n"
+    "  --redact       with --trace, the numbers and texts in it as fillers of the same length\n"
+    "                 and kind (as for quorlin read)\n"
     "  --dry-run      send nothing, open no port: print each part's PDU, one a line, as\n"
     "                 AT+CMGS would take it (`quorlin decode --join` reads them back); --device\n"
     "                 is not needed\n"
@@ -52,9 +55,9 @@ constexpr const char* kHelp =
 
 // Option names beside the text would be sent as words: a user who meant them as options must
 // not see them go out.
-constexpr std::array<std::string_view, 14> kOptionNames = {
-    "--device",   "--speed", "--to",    "--report",  "--flash", "--ucs2",    "--smsc",
-    "--validity", "--json",  "--trace", "--dry-run", "--help",  "--version", "-h"};
+constexpr std::array<std::string_view, 15> kOptionNames = {
+    "--device", "--speed", "--to",     "--report",  "--flash", "--ucs2",    "--smsc", "--validity",
+    "--json",   "--trace", "--redact", "--dry-run", "--help",  "--version", "-h"};
 
 ParsedSendOptions UsageError(const std::string& message) {
   std::fputs(("quorlin send: " + message + "\n\n").c_str(), stderr);
@@ -74,6 +77,8 @@ bool SetFlag(std::string_view arg, SendOptions& options) {
     options.json = true;
   } else if (arg == "--trace") {
     options.trace = true;
+  } else if (arg == "--redact") {
+    options.redact = true;
   } else if (arg == "--dry-run") {
     options.dry_run = true;
   } else {
@@ -156,6 +161,7 @@ std::optional<std::string_view> OptionInText(std::span<const std::string_view> w
 ParsedSendOptions Complete(SendOptions options, std::span<const std::string_view> words,
                            bool marked, std::FILE* input) {
   if (options.to.empty()) return UsageError("--to needs the recipient's number");
+  if (options.redact && !options.trace) return UsageError("--redact needs --trace");
   if (options.device.empty() && !options.dry_run) {
     return UsageError("--device needs a device path or port number (or --dry-run)");
   }

@@ -19,6 +19,7 @@ struct SendOptions {
   SubmitOptions submit;
   bool json = false;
   bool trace = false;
+  bool redact = false;  // --redact: the trace with fillers for numbers and texts
   bool dry_run = false;
 };
 

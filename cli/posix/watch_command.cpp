@@ -280,7 +280,7 @@ int RunWatch(std::span<const std::string_view> args) {
   const Platform system = SystemPlatform();
   Quorlin quorlin({system.ports, system.clock});
   Progress progress;
-  Trace trace(progress);
+  Trace trace(progress, options.read.redact);
   if (options.read.trace) quorlin.SetExchangeObserver(&trace);
   SetRules(quorlin, options.read);
   const std::unique_ptr<HandOff> hand_off = MakeHandOff(options);

@@ -14,7 +14,7 @@ namespace {
 constexpr const char* kHelp =
     "usage: quorlin watch --device PATH [--speed N] [--join] [--release-after HOURS]\n"
     "                     [--stores LIST] [--spool DIR | --exec COMMAND] [--poll SECONDS]\n"
-    "                     [--state FILE] [--exec-timeout SECONDS] [--trace]\n"
+    "                     [--state FILE] [--exec-timeout SECONDS] [--trace [--redact]]\n"
     "\n"
     "Stays with the modem: reads every message stored, hands each on, and deletes it from the\n"
     "modem once it was handed on; then again whenever the modem announces a new message\n"
@@ -25,7 +25,7 @@ constexpr const char* kHelp =
     "opened again, after 1 s, then twice as long each time up to 30 s.\n"
     "\n"
     "options:\n"
-    "  --device, --speed, --join, --release-after, --stores, --trace\n"
+    "  --device, --speed, --join, --release-after, --stores, --trace, --redact\n"
     "                   as for quorlin read\n"
     "  --spool DIR      write each message to DIR/<id>.json (written under another name, flushed\n"
     "                   to the disk, then renamed); it is deleted from the modem once renamed\n"
@@ -52,6 +52,8 @@ bool IsFlag(std::string_view arg, WatchOptions& options) {
     options.read.join = true;
   } else if (arg == "--trace") {
     options.read.trace = true;
+  } else if (arg == "--redact") {
+    options.read.redact = true;
   } else {
     return false;
   }
@@ -109,6 +111,7 @@ std::string SetValue(std::string_view arg, std::string_view value, WatchOptions&
 // What is wrong with the options as a whole; empty when nothing.
 std::string Check(const WatchOptions& options, bool release_given) {
   if (release_given && !options.read.join) return "--release-after needs --join";
+  if (options.read.redact && !options.read.trace) return "--redact needs --trace";
   if (options.read.device.empty()) return "--device needs a device path or port number";
   if (!IsSpeed(options.read.speed)) {
     return "--speed needs a positive decimal number of at most 7 digits, not '" +

@@ -12,7 +12,8 @@
 namespace quorlin::cli {
 
 struct WatchOptions {
-  // --device, --speed, --join, --release-after, --stores, --trace: as quorlin read takes them.
+  // --device, --speed, --join, --release-after, --stores, --trace, --redact: as quorlin read takes
+  // them.
   ReadOptions read;
   std::string spool;  // a folder: one file a message
   std::string exec;   // a shell command: the message on its standard input

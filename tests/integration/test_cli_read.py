@@ -123,7 +123,7 @@ class ReadCommand(unittest.TestCase):
                      ["--speed", "12345678"], ["--device", ""],
                      ["--join", "--release-after", "-1"], ["--join", "--release-after", "1.5"],
                      ["--release-after", "5"], ["--stores", "ME,XX"], ["--stores", "SM,SM"],
-                     ["--stores", "BM"], ["--stores", ""]):
+                     ["--stores", "BM"], ["--stores", ""], ["--redact"]):
             with self.subTest(args=args):
                 full = ["--device", "/dev/null", *args] if args[0] != "--device" else args
                 run = subprocess.run([CLI, "read", *full], capture_output=True)
@@ -144,6 +144,38 @@ class ReadCommand(unittest.TestCase):
                                        "AT+CMGL=4\\r"])
         self.assertIn(" ms << ", run.stderr.decode())
         self.assertIn(" ms == OK", run.stderr.decode())
+
+    def test_a_redacted_trace_holds_no_number_nor_text_and_its_pdus_decode(self):
+        numbers = ["+79161234567", "+4915780001234", "+79165550011", "+79168999100"]
+        texts = ["Meet Olga at Baker Street", "Привет Маша", "Code 4711 for login",
+                 "Natasha and the garden " * 8]
+        pdus = [pdu_builder.deliver(numbers[0], texts[0]),
+                pdu_builder.deliver(numbers[1], texts[1]),
+                pdu_builder.deliver("MyBank", texts[2]),
+                *pdu_builder.deliver_parts(numbers[2], texts[3], ref=7),
+                pdu_builder.deliver(numbers[0], texts[2].encode(), encoding="8bit")]
+        store = "".join(f"ME {index} 1 {pdu}\n" for index, pdu in enumerate(pdus, 1))
+        run, _ = read_with_delete(subprocess.PIPE, "--trace", "--redact", store=store)
+        self.assertEqual(run.returncode, 0, run.stderr.decode())
+        self.assertIn(texts[0], run.stdout.decode())
+        trace = run.stderr.decode()
+        swapped = [pdu_builder.semi_octets(n.lstrip("+")).hex().upper() for n in numbers]
+        for secret in [n.lstrip("+") for n in numbers] + swapped + ["MyBank"] + texts:
+            self.assertNotIn(secret, trace)
+        received = [line.split(" << ", 1)[1].replace("\\r", "").replace("\\n", "")
+                    for line in trace.splitlines() if " ms << " in line]
+        redacted = [line for line in received if len(line) > 20 and
+                    all(c in "0123456789ABCDEF" for c in line)]
+        # The listing, then each message read again before it is deleted.
+        self.assertEqual(len(redacted), 2 * len(pdus))
+        redacted = redacted[:len(pdus)]
+        self.assertEqual([len(pdu) for pdu in redacted], [len(pdu) for pdu in pdus])
+        decoded = subprocess.run([CLI, "decode", *redacted], capture_output=True, text=True,
+                                 check=True).stdout.splitlines()
+        self.assertEqual(len(decoded), len(pdus))
+        for line in decoded:
+            self.assertNotIn("undecodable", line)
+            self.assertTrue(set(line.split("\t")[2]) <= {"x"}, line)
 
     def test_every_message_shown_and_deleted_from_the_memories_asked_for(self):
         # (options, messages shown and deleted, exit status, the last lines of standard error)

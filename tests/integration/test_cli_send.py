@@ -78,6 +78,21 @@ class SendCommand(unittest.TestCase):
                 if status == 0:
                     self.assertEqual([m["text"] for m in read_back(pdus)], [text])
 
+    def test_a_redacted_trace_sends_the_real_text_and_shows_only_fillers(self):
+        text = "Привет Маша, встречаемся у Ольги " * 3  # two UCS2 parts
+        run, pdus, _ = send_through_modem([], ["--to", "+79161234567", "--smsc", "+79168999100",
+                                               "--trace", "--redact", text])
+        self.assertEqual(run.returncode, 0, run.stderr.decode())
+        self.assertEqual([m["text"] for m in read_back(pdus)], [text])
+        trace = run.stderr.decode()
+        for secret in ("79161234567", "9761214365F7", "79168999100", "Маша", "041F0440"):
+            self.assertNotIn(secret, trace)
+        written = [line.split(" >> ", 1)[1].removesuffix("^Z") for line in trace.splitlines()
+                   if " ms >> " in line and line.endswith("^Z")]
+        self.assertEqual([len(pdu) for pdu in written], [len(pdu) for pdu in pdus])
+        shown = read_back(written)
+        self.assertEqual([m["text"] for m in shown], ["x" * len(text)])
+
     def test_usage_errors(self):
         # (arguments, standard input, what the first line of standard error says)
         table = [
@@ -97,6 +112,7 @@ class SendCommand(unittest.TestCase):
              "--validity needs"),
             (["--dry-run", "--to", "+7916", "--validity", "1.5", "hi"], b"", "--validity needs"),
             (["--to", "+7916", "hi"], b"", "--device needs"),
+            (["--dry-run", "--to", "+7916", "--redact", "hi"], b"", "--redact needs --trace"),
             (["--device", "/dev/null", "--speed", "0", "--to", "+7916", "hi"], b"",
              "--speed needs"),
             (["--dry-run", "--to", "+7916", "--colour", "hi"], b"", "unknown option"),

@@ -159,13 +159,17 @@ class WatchTest(unittest.TestCase):
                              sorted((e["storage"], e["index"], e["pdu"]) for e in events("stored")))
             self.assertEqual(watch.returncode, 0, err)
 
-    def test_spool_that_is_not_a_folder_is_a_usage_error(self):
+    def test_usage_errors(self):
         with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
-            run = subprocess.run([CLI, "watch", "--device", "/dev/null", "--spool",
-                                  str(Path(work, "missing"))], capture_output=True, text=True,
-                                 timeout=30)
-            self.assertEqual(run.returncode, 2)
-            self.assertIn("--spool needs a folder", run.stderr)
+            # (arguments after --device, what standard error says)
+            table = [(["--spool", str(Path(work, "missing"))], "--spool needs a folder"),
+                     (["--redact"], "--redact needs --trace")]
+            for args, message in table:
+                with self.subTest(args=args):
+                    run = subprocess.run([CLI, "watch", "--device", "/dev/null", *args],
+                                         capture_output=True, text=True, timeout=30)
+                    self.assertEqual(run.returncode, 2)
+                    self.assertIn(message, run.stderr)
 
 
 if __name__ == "__main__":

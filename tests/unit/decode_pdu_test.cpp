@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
+#include "pdu/gsm7.hpp"
+#include "pdu/redact_pdu.hpp"
 #include "text/text.hpp"
 
 namespace quorlin {
@@ -257,6 +260,131 @@ TEST(DecodePduEdges, AlphanumericSenderIsUnpacked) {
                    u"5C8329BFD06"),
             "25.12.08 14:30:05\tDesign@Home\tHello");
 }
+
+// A redacted PDU decodes to a message of the same shape with none of the original's numbers or
+// words: the same kind, coding, concatenation and lengths, its text all fillers.
+struct RedactCase {
+  const char* quirk;
+  std::u16string pdu;
+  std::string secret;  // a number or word of the original, found nowhere in the redacted one
+};
+
+// The length of the text as its coding counts it: septets in 7-bit, where a character of the
+// extension table takes two.
+std::size_t Units(const DecodedMessage& message) {
+  if (message.coding != Coding::kGsm7) return message.text.size();
+  std::size_t septets = 0;
+  for (char16_t c : message.text) septets += std::max<std::size_t>(ToGsm7(c).count, 1);
+  return septets;
+}
+
+class RedactPduTest : public testing::TestWithParam<RedactCase> {};
+
+TEST_P(RedactPduTest, KeepsTheShapeAndDropsWhatIsPersonal) {
+  const RedactCase& c = GetParam();
+  const Text redacted = RedactPdu(c.pdu);
+  const DecodedMessage before = DecodeMessage(c.pdu);
+  const DecodedMessage after = DecodeMessage(redacted);
+  ASSERT_EQ(redacted.size(), c.pdu.size()) << c.quirk;
+  EXPECT_EQ(after.kind, before.kind) << c.quirk;
+  EXPECT_EQ(after.coding, before.coding) << c.quirk;
+  EXPECT_EQ(after.concatenation, before.concatenation) << c.quirk;
+  EXPECT_EQ(after.whole, before.whole) << c.quirk;
+  EXPECT_EQ(after.undecodable, before.undecodable) << c.quirk;
+  EXPECT_EQ(after.stamp_text, before.stamp_text) << c.quirk;
+  EXPECT_EQ(after.address.size(), before.address.size()) << c.quirk;
+  EXPECT_EQ(after.service_centre.size(), before.service_centre.size()) << c.quirk;
+  EXPECT_EQ(Units(after), Units(before)) << c.quirk;
+  if (before.kind != MessageKind::kStatusReport && before.whole) {
+    EXPECT_TRUE(
+        std::all_of(after.text.begin(), after.text.end(), [](char16_t u) { return u == u'x'; }))
+        << c.quirk << ": " << ToUtf8(after.text);
+  }
+  EXPECT_EQ(ToUtf8(after.line).find(c.secret), std::string::npos) << c.quirk;
+  EXPECT_NE(after.address, before.address) << c.quirk;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Redact, RedactPduTest,
+    testing::Values(
+        RedactCase{"7-bit deliver",
+                   u"07919761989901F0040B919761214365F70000425071010300211ECD72990E6A9741613A4818"
+                   u"5E97E5A0295D5E2ED3411BD47BBD4901",
+                   "79161234567"},
+        RedactCase{"7-bit text with the extension table",
+                   u"07919761989901F0040B919761214365F70000425071010300211ECD72990E6A9741613A4818"
+                   u"5E97E5A0295D5E2ED3411BD47BBD4901",
+                   "Baker"},
+        RedactCase{"UCS2 with a surrogate pair",
+                   u"0791947106004034040D91945187001032F40008425071010300211E041F04400438043204"
+                   u"350442002C0020041C0430044804300020D83DDE00",
+                   "4915780001234"},
+        RedactCase{"alphanumeric sender",
+                   u"07919761989901F0040BD0CDBC30EC5E0300004250710103002113C337B90CA2DD623190F92D"
+                   u"07B1DFE7B41B",
+                   "MyBank"},
+        RedactCase{"8-bit data",
+                   u"07919761989901F0040B919761214365F70004425071010300210850494E2032343638",
+                   "2468"},
+        RedactCase{"status report",
+                   u"07919761989901F006050B919761214365F7425071010300214250710103402100",
+                   "79161234567"},
+        RedactCase{"submit without a service centre",
+                   u"0001000B919761214365F7000011C3309B0D7AB2CF6110FDED4E9FD174", "Olga"},
+        RedactCase{"7-bit concatenated part, fill bits after the header",
+                   u"07919761989901F0440B919761550510F10000425071010300213B0500034D0202D065D039"
+                   u"2C2797DD2E10F3ED3E83E6F4B73C0F0A8BDF753AC819A687E7E83028EC2683E8E832E81C96"
+                   u"93CB6E1708",
+                   "Natasha"},
+        RedactCase{"UCS2 concatenated submit",
+                   u"0041000B919761550510F1000820050003090202043E04330430044F0020041D0430044204"
+                   u"3004480430002C0020",
+                   "Наташа"},
+        RedactCase{"lower-case hexadecimal with spaces",
+                   u"07 91 97 61 98 99 01 f0 04 0b 91 97 61 21 43 65 f7 00 04 42 50 71 01 03 00 "
+                   u"21 08 50 49 4e 20 32 34 36 38",
+                   "79161234567"},
+        RedactCase{"UCS2 header longer than the user data, read as text",
+                   u"07919761989901F0440B919761214365F7000842507101030021040904"
+                   u"1F04",
+                   "79161234567"},
+        RedactCase{"cut short inside the user data",
+                   u"07919761989901F0040B919761214365F70000425071010300211ECD72990E6A9741",
+                   "79161234567"}));
+
+// Only the quoted numbers and names of the lines that carry them, and PDU lines, change.
+struct LineCase {
+  const char* quirk;
+  std::u16string line;
+  std::u16string redacted;
+};
+
+class RedactLineTest : public testing::TestWithParam<LineCase> {};
+
+TEST_P(RedactLineTest, ReplacesOnlyWhatIsPersonal) {
+  EXPECT_EQ(ToUtf8(RedactLine(GetParam().line)), ToUtf8(GetParam().redacted)) << GetParam().quirk;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Redact, RedactLineTest,
+    testing::Values(LineCase{"service centre reply", u"+CSCA: \"+79168999100\",145\r\n",
+                             u"+CSCA: \"+11111111111\",145\r\n"},
+                    LineCase{"service centre set", u"AT+CSCA=\"+79168999100\"\r",
+                             u"AT+CSCA=\"+11111111111\"\r"},
+                    LineCase{"listing header with a phone-book name",
+                             u"+CMGL: 3,1,\"Mama 2\",23\r\n", u"+CMGL: 3,1,\"xxxx 1\",23\r\n"},
+                    LineCase{"PDU line", u"0001000B919761214365F700000143\r\n",
+                             u"0001000B911111111111F100000178\r\n"},
+                    LineCase{"PDU written after the prompt", u"0001000B919761214365F700000143\x1A",
+                             u"0001000B911111111111F100000178\x1A"},
+                    LineCase{"PDU echoed behind the prompt",
+                             u"> 0001000B919761214365F700000143\x1A\r\n",
+                             u"> 0001000B911111111111F100000178\x1A\r\n"},
+                    LineCase{"memory names stay", u"+CPMS: \"SM\",3,50,\"SM\",3,50\r\n",
+                             u"+CPMS: \"SM\",3,50,\"SM\",3,50\r\n"},
+                    LineCase{"a command stays", u"AT+CMGL=4\r", u"AT+CMGL=4\r"},
+                    LineCase{"the prompt stays", u"\r\n> ", u"\r\n> "},
+                    LineCase{"a lone digit stays", u"0\r", u"0\r"}));
 
 }  // namespace
 }  // namespace quorlin
