@@ -28,6 +28,9 @@ constexpr const char* kUsage =
     "       [--state FILE] ...\n"
     "                     stay with the modem: hand each message on as it arrives (a file,\n"
     "                     a command, or standard output), then delete it; each once\n"
+    "  ports [--probe] [--json]\n"
+    "                     list the serial ports, what is behind each and whether it is free;\n"
+    "                     --probe: which of them answer as a modem\n"
     "  --version          the version\n"
     "\n"
     "'quorlin <command> --help' explains a command's options.\n";
@@ -57,6 +60,7 @@ int main(int argc, char** argv) {
   if (command == "decode") return quorlin::cli::RunDecode(rest);
   if (command == "read") return quorlin::cli::RunRead(rest);
   if (command == "send") return quorlin::cli::RunSend(rest);
+  if (command == "ports") return quorlin::cli::RunPorts(rest);
   if (command == "watch") return quorlin::cli::RunWatch(rest);
   std::fprintf(stderr, "quorlin: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()),
                command.data(), kUsage);
