@@ -71,18 +71,36 @@ void ReadAccess(const fs::path& path, SerialDevice& device) {
   if (const group* entry = ::getgrgid(status.st_gid)) device.group = entry->gr_name;
 }
 
-bool HoldsDevice(const fs::path& fd_folder, const fs::path& path, const fs::path& target) {
-  std::error_code error;
-  for (const auto& fd : fs::directory_iterator(fd_folder, error)) {
-    std::error_code link_error;
-    const fs::path open = fs::read_symlink(fd.path(), link_error);
-    if (!link_error && (open == path || open == target)) return true;
+// The pseudo-terminal a /dev/ptmx descriptor is the master of, from its fdinfo ("tty-index:").
+std::string MasterIndex(const fs::path& fdinfo) {
+  std::ifstream in(fdinfo);
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with("tty-index:")) return line.substr(line.find_first_not_of(" \t", 10));
   }
-  return false;
+  return {};
 }
 
-// A process with the device open, from the links in /proc/<pid>/fd (only this user's processes
-// are readable without privileges).
+// A process with the device open, unless it also holds the master side of the same
+// pseudo-terminal: then it is the device itself (a simulated modem, socat), not a user of it.
+bool HoldsDevice(const fs::path& process, const fs::path& path, const fs::path& target) {
+  bool holds = false;
+  bool master = false;
+  std::error_code error;
+  for (const auto& fd : fs::directory_iterator(process / "fd", error)) {
+    std::error_code link_error;
+    const fs::path open = fs::read_symlink(fd.path(), link_error);
+    if (link_error) continue;
+    holds = holds || open == path || open == target;
+    if (open.filename() == "ptmx" && target.parent_path().filename() == "pts") {
+      master = master ||
+               MasterIndex(process / "fdinfo" / fd.path().filename()) == target.filename().string();
+    }
+  }
+  return holds && !master;
+}
+
+// The first process with the device open, from the links in /proc/<pid>/fd (only this user's
+// processes are readable without privileges).
 void FindHolder(const fs::path& path, const fs::path& target, const DeviceRoots& roots,
                 SerialDevice& device) {
   std::error_code error;
@@ -91,7 +109,7 @@ void FindHolder(const fs::path& path, const fs::path& target, const DeviceRoots&
     if (pid.empty() ||
         !std::all_of(pid.begin(), pid.end(), [](unsigned char c) { return std::isdigit(c) != 0; }))
       continue;
-    if (!HoldsDevice(process.path() / "fd", path, target)) continue;
+    if (!HoldsDevice(process.path(), path, target)) continue;
     device.holder_pid = std::atoi(pid.c_str());
     device.holder_command = FirstLine(process.path() / "comm");
     return;
