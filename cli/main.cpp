@@ -33,6 +33,9 @@ constexpr const char* kUsage =
     "  doctor --device PATH [--speed N] [--json] [--trace]\n"
     "                     check the modem: port, answer and speed, PDU mode, SIM,\n"
     "                     registration, signal, memories, service centre; one line each\n"
+    "  ports [--probe] [--json]\n"
+    "                     list the serial ports, what is behind each and whether it is free;\n"
+    "                     --probe: which of them answer as a modem\n"
     "  --version          the version\n"
     "\n"
     "'quorlin <command> --help' explains a command's options.\n";
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
   if (command == "decode") return quorlin::cli::RunDecode(rest);
   if (command == "read") return quorlin::cli::RunRead(rest);
   if (command == "send") return quorlin::cli::RunSend(rest);
+  if (command == "ports") return quorlin::cli::RunPorts(rest);
   if (command == "watch") return quorlin::cli::RunWatch(rest);
   std::fprintf(stderr, "quorlin: unknown command '%.*s'\n\n%s", static_cast<int>(command.size()),
                command.data(), kUsage);

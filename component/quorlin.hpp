@@ -24,6 +24,8 @@ class Quorlin {
   // Four fixed lines joined by CR LF: author, web site, e-mail, messenger.
   static Text Info();
 
+  // The machine's serial ports, one a line: "COM3<tab>friendly name", CR LF between lines.
+  Text Ports() const { return PortListText(platform_.ports.ListPorts()); }
   const Text& Sms() const { return sms_text_; }
   void SetSms(Text text) { sms_text_ = std::move(text); }
   const Text& Error() const { return status_text_; }

@@ -307,6 +307,10 @@ HRESULT QuorlinObject::get_SentReferences(BSTR* references) {
   return Guarded(IID__Quorlin, [&] { return ReturnText(core_.SentReferences(), references); });
 }
 
+HRESULT QuorlinObject::get_Ports(BSTR* ports) {
+  return Guarded(IID__Quorlin, [&] { return ReturnText(core_.Ports(), ports); });
+}
+
 HRESULT QuorlinObject::Init(IDispatch* pConnection) {
   InitHostConnection(pConnection);
   return S_OK;

@@ -55,6 +55,7 @@ class QuorlinObject final : public _Quorlin, public IInitDone, public ISupportEr
   HRESULT STDMETHODCALLTYPE get_StatusReport(VARIANT_BOOL* on) override;
   HRESULT STDMETHODCALLTYPE put_StatusReport(VARIANT_BOOL on) override;
   HRESULT STDMETHODCALLTYPE get_SentReferences(BSTR* references) override;
+  HRESULT STDMETHODCALLTYPE get_Ports(BSTR* ports) override;
 
   // IInitDone
   HRESULT STDMETHODCALLTYPE Init(IDispatch* pConnection) override;

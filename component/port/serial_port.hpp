@@ -7,7 +7,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "port/port_list.hpp"
 #include "text/text.hpp"
 
 namespace quorlin {
@@ -53,6 +55,10 @@ class PortSystem {
   // Why the last Open failed, in the system's words, with a hint where one helps; empty when
   // it did not fail or the system gave no reason.
   virtual Text LastOpenFailure() const { return {}; }
+
+  // The serial ports of this machine, in the order the system gives them; empty where the
+  // platform cannot list them.
+  virtual std::vector<PortInfo> ListPorts() const { return {}; }
 };
 
 }  // namespace quorlin

@@ -159,6 +159,29 @@ TEST_F(PosixSerialPort, LineRunsAtTheSpeedOfTheMode) {
   }
 }
 
+// A port opened to probe it leaves the line as it found it; one opened to use it keeps the
+// settings the modem needs.
+TEST_F(PosixSerialPort, ProbeOpenPutsTheSettingsBackOnClose) {
+  const std::pair<bool, speed_t> cases[] = {{true, B9600}, {false, B115200}};
+  for (const auto& [probe, after] : cases) {
+    SCOPED_TRACE(probe ? "probe" : "open");
+    termios before{};
+    ASSERT_EQ(::tcgetattr(slave_, &before), 0);
+    ::cfsetispeed(&before, B9600);
+    ::cfsetospeed(&before, B9600);
+    ASSERT_EQ(::tcsetattr(slave_, TCSANOW, &before), 0);
+    {
+      auto port =
+          probe ? ports_.OpenToProbe(path_, u"115200,n,8,1") : ports_.Open(path_, u"115200,n,8,1");
+      ASSERT_NE(port, nullptr) << ToUtf8(ports_.LastOpenFailure());
+    }
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(slave_, &settings), 0);
+    EXPECT_EQ(::cfgetospeed(&settings), after);
+    EXPECT_EQ(settings.c_lflag & ICANON, probe ? before.c_lflag & ICANON : 0U);
+  }
+}
+
 TEST_F(PosixSerialPort, BytesPassUnchangedBothWays) {
   auto port = OpenPort();
   ASSERT_NE(port, nullptr);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "port/modem_probe.hpp"
 #include "scripted_port.hpp"
 
 namespace quorlin {
@@ -320,6 +323,71 @@ TEST(WriteBytes, CharacterWithoutAByteDropsOnlyItsPiece) {
   EXPECT_TRUE(WriteBytes(*port, u"\u041F\u0440\u0438\u0432\u0435\u0442"));
   EXPECT_EQ(modem.writes.back(), 6u);
 }
+
+}  // namespace
+}  // namespace quorlin
+
+namespace quorlin {
+namespace {
+
+struct ProbeCase {
+  const char* name;
+  std::vector<std::pair<std::string, std::string>> answers;  // command, reply
+  std::optional<ModemIdentity> expected;
+  std::vector<std::string> commands;
+};
+
+class Probe : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(Probe, AnswersToAtCgmiAndCgmmNameTheModem) {
+  FakeClock clock;
+  ScriptedModem modem{clock};
+  for (const auto& [command, reply] : GetParam().answers) modem.Answer(command, reply);
+  const auto port = modem.Connect();
+  const auto identity = ProbeModem(*port, clock, milliseconds(700));
+  ASSERT_EQ(identity.has_value(), GetParam().expected.has_value());
+  if (identity) {
+    EXPECT_EQ(identity->maker, GetParam().expected->maker);
+    EXPECT_EQ(identity->model, GetParam().expected->model);
+  }
+  EXPECT_EQ(modem.commands, GetParam().commands);
+  EXPECT_LE(clock.Elapsed(), milliseconds(3 * (700 + 257)));
+}
+
+const std::vector<std::string> kAllThree = {"AT", "AT+CGMI", "AT+CGMM"};
+
+INSTANTIATE_TEST_SUITE_P(
+    ModemProbe, Probe,
+    ::testing::Values(
+        ProbeCase{"EchoOn",
+                  {{"AT", "AT\r\r\nOK\r\n"},
+                   {"AT+CGMI", "AT+CGMI\r\r\nQSIM\r\n\r\nOK\r\n"},
+                   {"AT+CGMM", "AT+CGMM\r\r\nQSIM-900\r\n\r\nOK\r\n"}},
+                  ModemIdentity{"QSIM", "QSIM-900"},
+                  kAllThree},
+        ProbeCase{"EchoOff",
+                  {{"AT", "\r\nOK\r\n"},
+                   {"AT+CGMI", "\r\nhuawei\r\n\r\nOK\r\n"},
+                   {"AT+CGMM", "\r\nE173\r\n\r\nOK\r\n"}},
+                  ModemIdentity{"huawei", "E173"},
+                  kAllThree},
+        ProbeCase{"NameRepeatedBeforeTheValue",
+                  {{"AT", "\r\nOK\r\n"},
+                   {"AT+CGMI", "\r\n+CGMI: SIMCOM_Ltd \r\n\r\nOK\r\n"},
+                   {"AT+CGMM", "\r\n+CGMM:SIMCOM_SIM800L\r\n\r\nOK\r\n"}},
+                  ModemIdentity{"SIMCOM_Ltd", "SIMCOM_SIM800L"},
+                  kAllThree},
+        ProbeCase{"IdentityRefused",
+                  {{"AT", "\r\nOK\r\n"},
+                   {"AT+CGMI", "\r\nERROR\r\n"},
+                   {"AT+CGMM", "\r\n+CME ERROR: 4\r\n"}},
+                  ModemIdentity{"", ""},
+                  kAllThree},
+        ProbeCase{"IdentitySilent", {{"AT", "\r\nOK\r\n"}}, ModemIdentity{"", ""}, kAllThree},
+        ProbeCase{"NothingThere", {}, std::nullopt, {"AT"}},
+        ProbeCase{"WrongSpeedGarbage", {{"AT", "\xF0\x8C\x1E\xFE"}}, std::nullopt, {"AT"}},
+        ProbeCase{"AtRefused", {{"AT", "\r\nERROR\r\n"}}, std::nullopt, {"AT"}}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace quorlin

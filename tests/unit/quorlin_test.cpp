@@ -161,3 +161,42 @@ TEST_F(QuorlinTest, ClosePortFromTheMessageLoopDuringReadAllMsg) {
 
 }  // namespace
 }  // namespace quorlin
+
+namespace quorlin {
+namespace {
+
+struct PortsCase {
+  const char* name;
+  std::vector<PortInfo> listed;
+  Text expected;
+};
+
+class PortsText : public ::testing::TestWithParam<PortsCase> {};
+
+TEST_P(PortsText, OneLineAPortWithATabBeforeItsNameAndCrLfBetween) {
+  FakeClock clock;
+  ScriptedModem modem{clock};
+  ScriptedPorts ports{modem};
+  ports.listed = GetParam().listed;
+  const Quorlin quorlin{{ports, clock}};
+  EXPECT_EQ(quorlin.Ports(), GetParam().expected);
+  EXPECT_TRUE(ports.opened.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Quorlin, PortsText,
+    ::testing::Values(
+        PortsCase{"NoPorts", {}, u""},
+        PortsCase{"OnePortNoLineEndAfterIt",
+                  {{"COM3", "USB Serial Port (COM3)"}},
+                  u"COM3\tUSB Serial Port (COM3)"},
+        PortsCase{"PortWithoutFriendlyNameIsItsNameAlone",
+                  {{"COM1", ""}, {"COM12", "HUAWEI Mobile Connect - 3G PC UI Interface (COM12)"}},
+                  u"COM1\r\nCOM12\tHUAWEI Mobile Connect - 3G PC UI Interface (COM12)"},
+        PortsCase{"NonAsciiFriendlyName",
+                  {{"COM4", "Последовательный порт (COM4)"}},
+                  u"COM4\tПоследовательный порт (COM4)"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+}  // namespace
+}  // namespace quorlin

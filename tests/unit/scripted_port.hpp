@@ -234,8 +234,10 @@ class ScriptedPorts final : public PortSystem {
     if (refuse) return nullptr;
     return modem_.Connect();
   }
+  std::vector<PortInfo> ListPorts() const override { return listed; }
 
   bool refuse = false;
+  std::vector<PortInfo> listed;               // what ListPorts answers
   std::vector<std::pair<Text, Text>> opened;  // number and mode of every Open
 
  private:

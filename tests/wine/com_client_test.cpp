@@ -328,6 +328,7 @@ void CheckTypeLibrary(ITypeInfo* dispatch_info, SYSKIND system) {
       {L"StatusReport", INVOKE_PROPERTYGET, {VT_PTR}},
       {L"StatusReport", INVOKE_PROPERTYPUT, {VT_BOOL}},
       {L"SentReferences", INVOKE_PROPERTYGET, {VT_PTR}},
+      {L"Ports", INVOKE_PROPERTYGET, {VT_PTR}},
   };
   CHECK_HR(info->GetTypeAttr(&attributes), S_OK);
   if (!attributes) return;

@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <thread>
 #include <utility>
 
 #include "port/port_name.hpp"
+#include "port/posix/serial_devices.hpp"
 
 namespace quorlin {
 namespace {
@@ -95,8 +97,13 @@ bool Configure(int fd, speed_t speed) {
 
 class PosixSerialPort final : public SerialPort {
  public:
-  explicit PosixSerialPort(UniqueFd fd) : fd_(std::move(fd)) {}
-  ~PosixSerialPort() override { ::ioctl(fd_.get(), TIOCNXCL); }
+  // `restore`: the settings the line had before, put back on close.
+  PosixSerialPort(UniqueFd fd, std::optional<termios> restore)
+      : fd_(std::move(fd)), restore_(restore) {}
+  ~PosixSerialPort() override {
+    if (restore_) ::tcsetattr(fd_.get(), TCSANOW, &*restore_);
+    ::ioctl(fd_.get(), TIOCNXCL);
+  }
 
   std::string Read(std::size_t max_bytes) override {
     std::string received(max_bytes, '\0');
@@ -163,6 +170,7 @@ class PosixSerialPort final : public SerialPort {
 
  private:
   UniqueFd fd_;
+  std::optional<termios> restore_;
 };
 
 }  // namespace
@@ -188,6 +196,15 @@ std::unique_ptr<SerialPort> PosixPortSystem::FailWithErrno(int error) {
 }
 
 std::unique_ptr<SerialPort> PosixPortSystem::Open(TextView port_number, TextView mode_text) {
+  return OpenDevice(port_number, mode_text, false);
+}
+
+std::unique_ptr<SerialPort> PosixPortSystem::OpenToProbe(TextView port_number, TextView mode_text) {
+  return OpenDevice(port_number, mode_text, true);
+}
+
+std::unique_ptr<SerialPort> PosixPortSystem::OpenDevice(TextView port_number, TextView mode_text,
+                                                        bool restore) {
   last_failure_.clear();
   const auto path = PosixDevicePath(port_number);
   if (!path) return Fail(u"not a device path or port number");
@@ -200,8 +217,20 @@ std::unique_ptr<SerialPort> PosixPortSystem::Open(TextView port_number, TextView
   // tty by programs that do not.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return FailWithErrno(EBUSY);
   if (::ioctl(fd.get(), TIOCEXCL) != 0) return FailWithErrno(errno);
+  std::optional<termios> before;
+  if (restore && ::tcgetattr(fd.get(), &before.emplace()) != 0) return FailWithErrno(errno);
   if (!Configure(fd.get(), *speed)) return FailWithErrno(errno);
-  return std::make_unique<PosixSerialPort>(std::move(fd));
+  return std::make_unique<PosixSerialPort>(std::move(fd), before);
+}
+
+std::vector<PortInfo> PosixPortSystem::ListPorts() const {
+  std::vector<PortInfo> ports;
+  for (const SerialDevice& device : FindSerialDevices({})) {
+    std::string description = device.manufacturer;
+    if (!device.product.empty()) description += (description.empty() ? "" : " ") + device.product;
+    ports.push_back({device.path, description});
+  }
+  return ports;
 }
 
 }  // namespace quorlin

@@ -12,8 +12,14 @@ class PosixPortSystem final : public PortSystem {
   Text PortName(TextView port_number) const override;
   std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
   Text LastOpenFailure() const override { return last_failure_; }
+  // As Open, and the line's settings from before are put back when the port is closed: for
+  // trying a port that may belong to something else.
+  std::unique_ptr<SerialPort> OpenToProbe(TextView port_number, TextView mode_text);
+  // The devices FindSerialDevices finds under /dev, each described by its USB product.
+  std::vector<PortInfo> ListPorts() const override;
 
  private:
+  std::unique_ptr<SerialPort> OpenDevice(TextView port_number, TextView mode_text, bool restore);
   std::unique_ptr<SerialPort> Fail(Text reason);
   std::unique_ptr<SerialPort> FailWithErrno(int error);
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "port/clock.hpp"
 #include "port/serial_port.hpp"
@@ -40,6 +41,9 @@ class Win32PortSystem final : public PortSystem {
   Text PortName(TextView port_number) const override;
   std::unique_ptr<SerialPort> Open(TextView port_number, TextView mode_text) override;
   Text LastOpenFailure() const override { return last_failure_; }
+  // The ports in HARDWARE\DEVICEMAP\SERIALCOMM, sorted as COM2 before COM10, each with its
+  // device's friendly name where SetupAPI has one.
+  std::vector<PortInfo> ListPorts() const override;
 
  private:
   // FormatMessage's text for the thread's last error.
