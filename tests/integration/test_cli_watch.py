@@ -46,7 +46,7 @@ class Watch:
                                        "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                       text=True)
 
-    def wait_for(self, condition, limit=30):
+    def wait_for(self, condition, limit=60):
         deadline = time.monotonic() + limit
         while time.monotonic() < deadline and not condition():
             time.sleep(0.1)
@@ -140,7 +140,7 @@ class WatchTest(unittest.TestCase):
                     watch.wait()
                 watch = subprocess.Popen(command, stdout=subprocess.DEVNULL,
                                          stderr=subprocess.PIPE, text=True)
-                deadline = time.monotonic() + 60
+                deadline = time.monotonic() + 120
                 while time.monotonic() < deadline and not (
                         len(spooled()) == 21 and
                         len(events("delete")) == len(events("stored"))):
