@@ -144,6 +144,21 @@ front_end_sends_a_cyrillic_argument() {
     diff <(printf '\t+79161234567\t%s\n' "$SEND_TEXT") -
 }
 
+# A port mapped in Wine's registry (not only in dosdevices) is what Windows programs list: the
+# front end and the Ports property both name it.
+ports_are_listed() {
+  "$wine" reg add 'HKLM\Software\Wine\Ports' /v COM7 /d "$modem_pty" /f >/dev/null 2>&1 || return 1
+  wine_stop  # the serial ports are looked at when the wineserver starts
+  local listed out=$workdir/ports-out.txt
+  listed=$("$wine" "$(winpath "$front_end_exe")" ports | tr -d '\r')
+  [[ $listed == *COM7* ]] || { echo "    quorlin.exe ports: ${listed:-nothing}"; return 1; }
+  "$wine" "$regsvr32" /s "$dll_path" || return 1
+  "$wine" "$cscript" //nologo "$(winpath "$here/list_ports.vbs")" "$(winpath "$out")" || return 1
+  "$wine" "$regsvr32" /u /s "$dll_path"
+  listed=$(iconv -f UTF-16 -t UTF-8 "$out" | tr -d '\r')
+  [[ $listed == *COM7* ]] || { echo "    Ports: ${listed:-nothing}"; return 1; }
+}
+
 check() {
   local name=$1; shift
   local started=$SECONDS
@@ -259,6 +274,7 @@ run_bitness() {
   check "COM client: registered user" client registered user
   check "regsvr32 /u /n /i:user" "$wine" "$regsvr32" /u /s /n /i:user "$dll_path"
   check "COM client: unregistered user" client unregistered user
+  check "quorlin.exe ports and Ports name a port mapped in the registry" ports_are_listed
   if [ "$bits" = 64 ]; then both_bitnesses_in_one_prefix "$dll_path"; fi
 
   if [ "$failed" -eq 0 ]; then
