@@ -32,11 +32,14 @@ class ReportingPort final : public SerialPort {
   Progress& progress_;
 };
 
-// CR and LF as \r and \n, so that one read stays on one line of the trace.
+// CR and LF as \r and \n, so that one read stays on one line of the trace; a backslash doubled,
+// so that the trace can be read back into the bytes it shows.
 Text Escaped(TextView text) {
   Text visible;
   for (char16_t c : text) {
-    if (c == u'\r') {
+    if (c == u'\\') {
+      visible += u"\\\\";
+    } else if (c == u'\r') {
       visible += u"\\r";
     } else if (c == u'\n') {
       visible += u"\\n";
