@@ -12,6 +12,7 @@
 #include "option_values.hpp"
 #include "port/diagnosis.hpp"
 #include "port/platform.hpp"
+#include "port_holder.hpp"
 #include "quorlin.hpp"
 #include "read_progress.hpp"
 
@@ -165,8 +166,10 @@ void CheckModem(Quorlin& quorlin, Findings& findings) {
   findings.Print("service centre", ServiceCentreFinding(quorlin.Ask(u"AT+CSCA?", kPolls)));
 }
 
-void NotChecked(Findings& findings) {
-  const Finding finding{false, false, "not checked", "the modem does not answer AT"};
+// The checks that ask the modem, from AT on when `at_too`, each "not checked" and why.
+void NotChecked(Findings& findings, const char* why, bool at_too) {
+  const Finding finding{false, false, "not checked", why};
+  if (at_too) findings.Print("AT", finding);
   for (const char* check :
        {"PDU mode", "SIM", "registered", "signal", "memories", "service centre"}) {
     findings.Print(check, finding);
@@ -189,11 +192,20 @@ int RunDoctor(std::span<const std::string_view> args) {
   quorlin.SetPortSpeed(FromUtf8(options.speed));
   Findings findings(options.json);
 
+  // Another program's port is not touched: our AT would land in the middle of its dialogue.
+  if (const std::string holder = OtherHolder(options.device); !holder.empty()) {
+    findings.Print("port", {false, false, "held by " + holder,
+                            "close that program, or stop it (kill " +
+                                holder.substr(0, holder.find(' ')) + "), then run doctor again"});
+    NotChecked(findings, "another program has the port open", true);
+    return 1;
+  }
   quorlin.OpenPort();
   if (quorlin.Error() != u"OK") {
     const Text reason = ports.LastOpenFailure();
     findings.Print("port", {false, false, "cannot open: " + ToUtf8(quorlin.Error()),
                             reason.empty() ? "check the device path" : ToUtf8(reason)});
+    NotChecked(findings, "the port does not open", true);
     return 1;
   }
   findings.Print("port", {true, false, "opens", {}});
@@ -202,7 +214,7 @@ int RunDoctor(std::span<const std::string_view> args) {
   if (answered) {
     CheckModem(quorlin, findings);
   } else {
-    NotChecked(findings);
+    NotChecked(findings, "the modem does not answer AT", false);
   }
   quorlin.ClosePort();
   return findings.AllOk() ? 0 : 1;

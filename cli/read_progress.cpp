@@ -4,7 +4,6 @@
 #include <string>
 #include <utility>
 
-#include "pdu/redact_pdu.hpp"
 #include "quorlin.hpp"
 #include "terminal_text.hpp"
 
@@ -78,6 +77,7 @@ std::unique_ptr<SerialPort> ReportingPorts::Open(TextView port_number, TextView 
 void Trace::CommandWritten(TextView command_line) {
   if (!redact_) return Line(">>", command_line);
   ShowPending();
+  replies_.CommandWritten();
   Line(">>", RedactLine(command_line));
 }
 
@@ -85,7 +85,7 @@ void Trace::Received(TextView text) {
   if (!redact_) return Line("<<", text);
   pending_ += text;
   for (std::size_t end; (end = pending_.find(u'\n')) != Text::npos;) {
-    Line("<<", RedactLine(TextView(pending_).substr(0, end + 1)));
+    Line("<<", replies_.Redact(TextView(pending_).substr(0, end + 1)));
     pending_.erase(0, end + 1);
   }
 }
@@ -98,7 +98,7 @@ void Trace::StatusReached(TextView status) {
 
 void Trace::ShowPending() {
   if (pending_.empty()) return;
-  Line("<<", RedactLine(pending_));
+  Line("<<", replies_.Redact(pending_));
   pending_.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "pdu/redact_pdu.hpp"
 #include "port/at_exchange.hpp"
 #include "port/serial_port.hpp"
 
@@ -43,7 +44,8 @@ class ReportingPorts final : public PortSystem {
 
 // The AT dialogue on standard error, for a user whose modem answers oddly. Redacted, for a trace
 // to be shared, its numbers and texts are fillers (RedactLine); since a number or a PDU may come
-// in more than one read, what is read then shows line by line, a tail without its line end before
+// in more than one read, and a text-mode message's text is known by the header before it
+// (ReplyRedactor), what is read then shows line by line, a tail without its line end before
 // the next command or at the status.
 class Trace final : public ExchangeObserver {
  public:
@@ -59,6 +61,7 @@ class Trace final : public ExchangeObserver {
   Progress& progress_;
   const bool redact_;
   Text pending_;  // read while redacting, not yet shown: the start of a line
+  ReplyRedactor replies_;
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
 };
 

@@ -616,6 +616,12 @@ class Modem:
 
     def receive(self, data):
         """Bytes from the line: command lines, or after AT+CMGS the PDU up to Ctrl-Z or ESC."""
+        speed = self.options.answer_speed and line_speed(self.line.fd)
+        if speed and speed != self.options.answer_speed:
+            # Both sides' bits are misread at another speed: the command is lost, noise answers.
+            self.log.write("wrong speed", speed=speed, received=len(data))
+            self.line.write(bytes((0xF8, 0x00, 0xE0, 0x80))[:len(data)])
+            return
         while data:
             if self.entry is not None:
                 data = self.enter(data)
@@ -885,6 +891,8 @@ class Modem:
         raise CommandError()
 
     def cmd_cpin(self, kind, args):
+        if kind == "read" and self.options.pin.startswith("ERROR:"):
+            return [Segment("final", f"+CME ERROR: {self.options.pin[6:]}", lead=True)]
         if kind == "read":
             return info_reply(f"+CPIN: {self.options.pin}")
         if kind == "test":
@@ -1152,6 +1160,15 @@ class Modem:
 
 # ---------------------------------------------------------------- terminal and main loop
 
+SPEEDS = {getattr(termios, name): int(name[1:]) for name in dir(termios)
+          if re.fullmatch(r"B[0-9]+", name)}
+
+
+def line_speed(fd):
+    """The speed the client set on the terminal, in baud (the master sees the slave's settings)."""
+    return SPEEDS.get(termios.tcgetattr(fd)[5], 0)
+
+
 def make_raw(fd):
     """cfmakeraw(3): no echo, no line editing, no translation, 8 data bits."""
     iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(fd)
@@ -1236,6 +1253,8 @@ def parse_args(argv):
                    help="echo state after power-up and ATZ (default on)")
     p.add_argument("--latency", type=float, default=0, metavar="MS",
                    help="delay before each reply (after the echo)")
+    p.add_argument("--answer-speed", type=int, default=0, metavar="N",
+                   help="answer only a client that set the line to N baud; others get noise")
     p.add_argument("--baud", type=int, default=0, metavar="N",
                    help="pace output at N baud, 10 bit times a byte (default: unpaced)")
     p.add_argument("--split", action="store_true",
@@ -1320,7 +1339,8 @@ def parse_args(argv):
     p.add_argument("--hangup-for", type=float, default=2.0, metavar="SECONDS",
                    help="how long a --hangup-at lasts (default 2)")
     p.add_argument("--pin", default="READY", metavar="CODE",
-                   help="what AT+CPIN? answers: READY (default), SIM PIN, SIM PUK, ...")
+                   help="what AT+CPIN? answers: READY (default), SIM PIN, SIM PUK, ...; "
+                        "ERROR:N for +CME ERROR: N (10: no SIM)")
     p.add_argument("--creg", type=int, default=1, choices=range(6), metavar="STAT",
                    help="the <stat> AT+CREG? answers: 1 home (default), 5 roaming, 0, 2, 3, 4")
     p.add_argument("--csq", type=int, default=21, metavar="RSSI",

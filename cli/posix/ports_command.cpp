@@ -56,10 +56,7 @@ std::optional<Probed> Probe(const std::string& path) {
 }
 
 std::string Availability(const SerialDevice& device) {
-  if (device.holder_pid != 0) {
-    std::string text = "held by " + std::to_string(device.holder_pid);
-    return device.holder_command.empty() ? text : text + " (" + device.holder_command + ")";
-  }
+  if (device.holder_pid != 0) return "held by " + HolderText(device);
   if (!device.accessible) {
     return device.group.empty() ? "no permission" : "no permission: join group " + device.group;
   }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "pdu/octet_reader.hpp"
@@ -192,6 +193,11 @@ bool CarriesNames(TextView body) {
                      [body](TextView prefix) { return body.starts_with(prefix); });
 }
 
+bool IsAsciiPunctuation(char16_t c) {
+  return c < 0x80 && !(c >= u'0' && c <= u'9') && !(c >= u'A' && c <= u'Z') &&
+         !(c >= u'a' && c <= u'z');
+}
+
 void RedactQuoted(Text& line) {
   bool quoted = false;
   for (char16_t& c : line) {
@@ -199,10 +205,67 @@ void RedactQuoted(Text& line) {
       quoted = !quoted;
     } else if (quoted && c >= u'0' && c <= u'9') {
       c = u'1';
-    } else if (quoted && c != u'+' && c != u' ') {
+    } else if (quoted && !IsAsciiPunctuation(c)) {
       c = u'x';
     }
   }
+}
+
+// The fields after the colon, outside quotes, as a count of commas; whether the first or the
+// second of them is quoted.
+struct HeaderShape {
+  std::size_t commas = 0;
+  bool first_quoted = false;
+  bool second_quoted = false;
+};
+
+HeaderShape ShapeOf(TextView fields) {
+  HeaderShape shape;
+  bool quoted = false;
+  bool field_start = true;
+  for (char16_t c : fields) {
+    if (field_start && c != u' ') {
+      if (c == u'"') (shape.commas == 0 ? shape.first_quoted : shape.second_quoted) = true;
+      field_start = false;
+    }
+    if (c == u'"') quoted = !quoted;
+    if (c == u',' && !quoted) field_start = ++shape.commas < 2;
+  }
+  return shape;
+}
+
+// A header followed by a message's text rather than by a PDU: its status is a quoted word
+// ("REC UNREAD") where PDU mode has a number; +CMT gives a number and a time stamp.
+bool StartsTextModeBody(TextView body) {
+  if (body.starts_with(u"+CMGL:")) return ShapeOf(body.substr(6)).second_quoted;
+  if (body.starts_with(u"+CMGR:")) return ShapeOf(body.substr(6)).first_quoted;
+  if (body.starts_with(u"+CMT:")) return ShapeOf(body.substr(5)).commas >= 2;
+  return false;
+}
+
+bool EndsTextModeBody(TextView body) {
+  return body == u"OK" || body == u"ERROR" || body.starts_with(u"+CMS ERROR") ||
+         body.starts_with(u"+CME ERROR") || body.starts_with(u"+CMGL:") ||
+         body.starts_with(u"+CMGR:") || body.starts_with(u"+CMT:");
+}
+
+// A message's text in text mode: hexadecimal UCS2 as U+0078 units, else letters and digits as
+// fillers; blanks, punctuation and the line end stay.
+Text RedactedText(TextView line, TextView body, std::size_t begin) {
+  Text redacted(line);
+  if (body.size() % 4 == 0 && IsHexLine(body)) {
+    for (std::size_t i = 0; i < body.size(); ++i) redacted[begin + i] = u"0078"[i % 4];
+    return redacted;
+  }
+  for (std::size_t i = begin; i < begin + body.size(); ++i) {
+    char16_t& c = redacted[i];
+    if (c >= u'0' && c <= u'9') {
+      c = u'1';
+    } else if (!IsAsciiPunctuation(c)) {
+      c = u'x';
+    }
+  }
+  return redacted;
 }
 
 }  // namespace
@@ -226,14 +289,32 @@ Text RedactPdu(TextView pdu_text) {
   return redacted;
 }
 
-Text RedactLine(TextView line) {
+namespace {
+
+// Where a line's body starts and ends: without its line ends, and without the prompt a PDU
+// written after it may come back echoed behind.
+std::pair<std::size_t, std::size_t> BodyOf(TextView line) {
   std::size_t end = line.size();
   while (end > 0 && IsLineEnd(line[end - 1])) --end;
-  // A PDU written after the prompt may come back echoed behind it.
   std::size_t begin = 0;
   while (begin < end && (IsLineEnd(line[begin]) || line[begin] == u'>' || line[begin] == u' ')) {
     ++begin;
   }
+  return {begin, end};
+}
+
+}  // namespace
+
+Text ReplyRedactor::Redact(TextView line) {
+  const auto [begin, end] = BodyOf(line);
+  const TextView body = line.substr(begin, end - begin);
+  if (in_text_ && !body.empty() && !EndsTextModeBody(body)) return RedactedText(line, body, begin);
+  in_text_ = (in_text_ && body.empty()) || StartsTextModeBody(body);
+  return RedactLine(line);
+}
+
+Text RedactLine(TextView line) {
+  const auto [begin, end] = BodyOf(line);
   const TextView body = line.substr(begin, end - begin);
   Text redacted(line);
   if (IsHexLine(body)) {

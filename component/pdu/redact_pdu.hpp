@@ -20,4 +20,18 @@ Text RedactPdu(TextView pdu_text);
 // as '1's and other letters as 'x's. Every other line stays as it is.
 Text RedactLine(TextView line);
 
+// The lines read from a modem, one after the other, as RedactLine gives them; and the text of a
+// message in text mode, the lines after a +CMGL, +CMGR or +CMT header whose fields are quoted
+// texts, up to the next header or final result, with digits as '1's, other letters as 'x's and
+// a line of hexadecimal (UCS2 in text mode) as "0078" groups.
+class ReplyRedactor {
+ public:
+  Text Redact(TextView line);
+  // A command was written: whatever text was being read has ended.
+  void CommandWritten() { in_text_ = false; }
+
+ private:
+  bool in_text_ = false;
+};
+
 }  // namespace quorlin

@@ -1,6 +1,8 @@
 // Any text given as a PDU redacts to a text of its length that decodes to a message of the same
 // shape: kind, coding, concatenation, time stamp, the same reason not to be whole. (Lengths in
-// characters may change: an escaped character of the 7-bit alphabet becomes two fillers.)
+// characters may change: an escaped character of the 7-bit alphabet becomes two fillers.) Read as
+// lines of replies, each line keeps its length.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (after.concatenation != before.concatenation) __builtin_trap();
   if (after.stamp_text != before.stamp_text || after.undecodable != before.undecodable) {
     __builtin_trap();
+  }
+  // The same text as replies, line by line: each line keeps its length.
+  quorlin::ReplyRedactor replies;
+  for (std::size_t from = 0; from < pdu.size();) {
+    const std::size_t end = std::min(pdu.find(u'\n', from), pdu.size() - 1) + 1;
+    const quorlin::TextView line = quorlin::TextView(pdu).substr(from, end - from);
+    if (replies.Redact(line).size() != line.size()) __builtin_trap();
+    from = end;
   }
   return 0;
 }

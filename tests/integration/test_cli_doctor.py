@@ -1,5 +1,7 @@
 """quorlin doctor against the simulated modem: a healthy phone passes every check; each
 unhealthy one is named with its next step and the run exits 1; nothing on the modem changes."""
+import contextlib
+import grp
 import json
 import os
 import subprocess
@@ -18,9 +20,28 @@ STORE = "".join(f"SM {index} 1 {pdu_builder.deliver('+79161234567', f'text {inde
                 for index in range(1, 4))
 
 
-def doctor(*sim_options, doctor_options=()):
+NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+
+
+@contextlib.contextmanager
+def held(tty):
+    """Another program with the port open: this test's own process."""
+    with open(tty, "rb+", buffering=0):
+        yield []
+
+
+@contextlib.contextmanager
+def closed_to_nobody(tty):
+    """A device of the dialout group, opened by a user outside it."""
+    os.chown(tty, 0, grp.getgrnam("dialout").gr_gid)
+    os.chmod(tty, 0o660)
+    yield NOBODY
+
+
+def doctor(*sim_options, doctor_options=(), around=None):
     """Runs quorlin doctor against a simulator started with `sim_options` (and a store of three
-    messages in SM); returns the run and the commands the simulator received."""
+    messages in SM), inside `around(tty)` when given, which yields a prefix for the command;
+    returns the run and the commands the simulator received."""
     with tempfile.TemporaryDirectory(prefix="quorlin-doctor-") as work:
         store, log = Path(work, "store.txt"), Path(work, "log.jsonl")
         store.write_text(STORE, encoding="utf-8")
@@ -29,8 +50,9 @@ def doctor(*sim_options, doctor_options=()):
                                stdout=subprocess.PIPE, text=True)
         try:
             tty = sim.stdout.readline().strip()
-            run = subprocess.run([CLI, "doctor", "--device", tty, *doctor_options],
-                                 capture_output=True, text=True, timeout=60)
+            with (around or (lambda _: contextlib.nullcontext([])))(tty) as prefix:
+                run = subprocess.run([*prefix, CLI, "doctor", "--device", tty, *doctor_options],
+                                     capture_output=True, text=True, timeout=60)
         finally:
             sim.terminate()
             sim.wait(timeout=10)
@@ -60,6 +82,8 @@ class DoctorTests(unittest.TestCase):
             (("--csq", "99"), "signal: unknown (+CSQ: 99,99) \u2014"),
             (("--capacity", "SM=3"), "memories: SM 3/3 full, ME 0/255, SR 0/20 \u2014 delete"),
             (("--csca", ""), "service centre: not set \u2014 needed for sending"),
+            (("--pin", "ERROR:10"), "SIM: not inserted \u2014 insert a SIM card"),
+            (("--answer-speed", "115200"), "AT: answers at 115200 \u2014 use --speed 115200"),
         ]
         for options, line in table:
             with self.subTest(options=options):
@@ -68,6 +92,21 @@ class DoctorTests(unittest.TestCase):
                 self.assertIn(line, run.stdout)
                 problems = [entry for entry in run.stdout.splitlines() if "\u2014" in entry]
                 self.assertEqual(len(problems), 1, run.stdout)
+
+    def test_a_port_it_cannot_use_is_not_written_to(self):
+        if os.geteuid() != 0:
+            self.skipTest("changing the device's owner and running as nobody needs root")
+        table = [
+            (held, f"port: held by {os.getpid()} (python"),
+            (closed_to_nobody, 'Permission denied: add the user to the "dialout" group'),
+        ]
+        for around, line in table:
+            with self.subTest(around=around.__name__):
+                run, commands = doctor(around=around)
+                self.assertEqual(run.returncode, 1, run.stdout + run.stderr)
+                self.assertIn(line, run.stdout)
+                self.assertEqual(run.stdout.count("not checked"), 7)
+                self.assertEqual(commands, [])
 
     def test_json_gives_one_object_a_check(self):
         run, _ = doctor("--pin", "SIM PUK", doctor_options=("--json",))

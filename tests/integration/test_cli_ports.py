@@ -1,5 +1,6 @@
 """quorlin ports with the simulated modem's terminal linked into a device folder of the test's
 own (--dev): listed, found free, and with --probe named by its AT+CGMI and AT+CGMM answers."""
+import grp
 import json
 import os
 import subprocess
@@ -16,9 +17,9 @@ sys.path.insert(0, str(ROOT / "simulator"))
 from modem_sim import IDENTITY  # noqa: E402
 
 
-def ports(dev, *options):
-    return subprocess.run([CLI, "ports", "--dev", str(dev), *options], capture_output=True,
-                          text=True, timeout=30)
+def ports(dev, *options, prefix=()):
+    return subprocess.run([*prefix, CLI, "ports", "--dev", str(dev), *options],
+                          capture_output=True, text=True, timeout=30)
 
 
 class PortsCommand(unittest.TestCase):
@@ -30,7 +31,7 @@ class PortsCommand(unittest.TestCase):
                                      "--link", str(self.dev / "ttyUSB7")],
                                     stdout=subprocess.PIPE, text=True)
         self.addCleanup(self.stop)
-        self.sim.stdout.readline()
+        self.tty = self.sim.stdout.readline().strip()
 
     def stop(self):
         self.sim.terminate()
@@ -77,6 +78,18 @@ class PortsCommand(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr)
         self.assertIn(f"held by {os.getpid()}", run.stdout)
         self.assertNotIn("modem at", run.stdout)
+
+    def test_device_closed_to_this_user_names_its_group(self):
+        if os.geteuid() != 0:
+            self.skipTest("changing the device's owner and running as nobody needs root")
+        os.chown(self.tty, 0, grp.getgrnam("dialout").gr_gid)
+        os.chmod(self.tty, 0o660)
+        os.chmod(self.dev, 0o755)
+        run = ports(self.dev, "--probe",
+                    prefix=("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"))
+        self.assertEqual(run.returncode, 0, run.stderr)
+        self.assertEqual(run.stdout.strip(),
+                         f"{self.dev}/ttyUSB7  no permission: join group dialout")
 
     def test_no_devices(self):
         run = ports(self.dev / "empty")

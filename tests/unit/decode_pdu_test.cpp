@@ -386,5 +386,52 @@ INSTANTIATE_TEST_SUITE_P(
                     LineCase{"the prompt stays", u"\r\n> ", u"\r\n> "},
                     LineCase{"a lone digit stays", u"0\r", u"0\r"}));
 
+// Replies read one line after the other: a message's text in text mode is known only by the
+// header before it, and ends at the next header or final result.
+struct ReplyCase {
+  const char* quirk;
+  std::vector<std::u16string> lines;
+  std::vector<std::u16string> redacted;
+};
+
+class ReplyRedactorTest : public testing::TestWithParam<ReplyCase> {};
+
+TEST_P(ReplyRedactorTest, HidesTextModeTexts) {
+  ReplyRedactor redactor;
+  std::vector<std::string> redacted;
+  for (const std::u16string& line : GetParam().lines) {
+    redacted.push_back(ToUtf8(redactor.Redact(line)));
+  }
+  std::vector<std::string> expected;
+  for (const std::u16string& line : GetParam().redacted) expected.push_back(ToUtf8(line));
+  EXPECT_EQ(redacted, expected) << GetParam().quirk;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Redact, ReplyRedactorTest,
+    testing::Values(
+        ReplyCase{"listing in text mode, a text of two lines, then the next message",
+                  {u"+CMGL: 1,\"REC READ\",\"+79161234567\",,\"26/12/07,10:00:00+12\"\r\n",
+                   u"Meet at 7, Ivan!\r\n", u"\r\n", u"Привет\r\n",
+                   u"+CMGL: 2,\"REC READ\",\"+79161234567\",,\"26/12/07,10:01:00+12\"\r\n",
+                   u"Ok\r\n", u"OK\r\n", u"Done\r\n"},
+                  {u"+CMGL: 1,\"xxx xxxx\",\"+11111111111\",,\"11/11/11,11:11:11+11\"\r\n",
+                   u"xxxx xx 1, xxxx!\r\n", u"\r\n", u"xxxxxx\r\n",
+                   u"+CMGL: 2,\"xxx xxxx\",\"+11111111111\",,\"11/11/11,11:11:11+11\"\r\n",
+                   u"xx\r\n", u"OK\r\n", u"Done\r\n"}},
+        ReplyCase{"UCS2 text in text mode",
+                  {u"+CMGR: \"REC UNREAD\",\"+79161234567\",,\"26/12/07,10:00:00+12\"\r\n",
+                   u"041F04400438\r\n"},
+                  {u"+CMGR: \"xxx xxxxxx\",\"+11111111111\",,\"11/11/11,11:11:11+11\"\r\n",
+                   u"007800780078\r\n"}},
+        ReplyCase{"new message shown in text mode",
+                  {u"+CMT: \"+79161234567\",,\"26/12/07,10:00:00+12\"\r\n", u"Code 4711\r\n"},
+                  {u"+CMT: \"+11111111111\",,\"11/11/11,11:11:11+11\"\r\n", u"xxxx 1111\r\n"}},
+        ReplyCase{"PDU mode headers are followed by PDUs",
+                  {u"+CMGL: 3,1,\"Mama\",23\r\n", u"0001000B919761214365F700000143\r\n",
+                   u"+CMT: ,23\r\n", u"Done\r\n"},
+                  {u"+CMGL: 3,1,\"xxxx\",23\r\n", u"0001000B911111111111F100000178\r\n",
+                   u"+CMT: ,23\r\n", u"Done\r\n"}}));
+
 }  // namespace
 }  // namespace quorlin

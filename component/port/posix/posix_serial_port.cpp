@@ -185,10 +185,13 @@ std::unique_ptr<SerialPort> PosixPortSystem::Fail(Text reason) {
 }
 
 // strerror's words, and what the user can do about the usual three.
-std::unique_ptr<SerialPort> PosixPortSystem::FailWithErrno(int error) {
+std::unique_ptr<SerialPort> PosixPortSystem::FailWithErrno(int error, const std::string& path) {
   Text reason = FromUtf8(std::strerror(error));
   if (error == EACCES || error == EPERM) {
-    reason += u": add the user to the \"dialout\" group";
+    // The device's own group: dialout on Debian, uucp or lock elsewhere.
+    const std::string group = DeviceGroup(path);
+    reason += u": add the user to the \"" + FromUtf8(group.empty() ? "dialout" : group) +
+              u"\" group, then log in again";
   } else if (error == EBUSY || error == EWOULDBLOCK) {
     reason = FromUtf8(std::strerror(EBUSY)) + u": another program has the port open";
   }
@@ -212,7 +215,7 @@ std::unique_ptr<SerialPort> PosixPortSystem::OpenDevice(TextView port_number, Te
   const auto speed = SpeedOfMode(mode_text);
   if (!speed) return Fail(u"a speed this system has no setting for");
   UniqueFd fd(::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) return FailWithErrno(errno);
+  if (!fd) return FailWithErrno(errno, *path);
   // flock keeps out other programs that lock the port; TIOCEXCL refuses any further open of the
   // tty by programs that do not.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return FailWithErrno(EBUSY);

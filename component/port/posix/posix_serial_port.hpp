@@ -21,7 +21,7 @@ class PosixPortSystem final : public PortSystem {
  private:
   std::unique_ptr<SerialPort> OpenDevice(TextView port_number, TextView mode_text, bool restore);
   std::unique_ptr<SerialPort> Fail(Text reason);
-  std::unique_ptr<SerialPort> FailWithErrno(int error);
+  std::unique_ptr<SerialPort> FailWithErrno(int error, const std::string& path = {});
 
   Text last_failure_;
 };

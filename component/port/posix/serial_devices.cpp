@@ -66,9 +66,7 @@ std::string FindById(const fs::path& target, const DeviceRoots& roots) {
 
 void ReadAccess(const fs::path& path, SerialDevice& device) {
   device.accessible = ::access(path.c_str(), R_OK | W_OK) == 0;
-  struct stat status {};
-  if (device.accessible || ::stat(path.c_str(), &status) != 0) return;
-  if (const group* entry = ::getgrgid(status.st_gid)) device.group = entry->gr_name;
+  if (!device.accessible) device.group = DeviceGroup(path.string());
 }
 
 // The pseudo-terminal a /dev/ptmx descriptor is the master of, from its fdinfo ("tty-index:").
@@ -116,9 +114,12 @@ void FindHolder(const fs::path& path, const fs::path& target, const DeviceRoots&
   }
 }
 
-SerialDevice Describe(const fs::path& path, const DeviceRoots& roots) {
+}  // namespace
+
+SerialDevice DescribeSerialDevice(const std::string& path_text, const DeviceRoots& roots) {
+  const fs::path path(path_text);
   SerialDevice device;
-  device.path = path.string();
+  device.path = path_text;
   const fs::path target = Resolved(path);
   device.by_id = FindById(target, roots);
   ReadUsbIdentity(path.filename().string(), roots, device);
@@ -127,7 +128,18 @@ SerialDevice Describe(const fs::path& path, const DeviceRoots& roots) {
   return device;
 }
 
-}  // namespace
+std::string HolderText(const SerialDevice& device) {
+  if (device.holder_pid == 0) return {};
+  const std::string pid = std::to_string(device.holder_pid);
+  return device.holder_command.empty() ? pid : pid + " (" + device.holder_command + ")";
+}
+
+std::string DeviceGroup(const std::string& path) {
+  struct stat status {};
+  if (path.empty() || ::stat(path.c_str(), &status) != 0 || status.st_gid == 0) return {};
+  const group* entry = ::getgrgid(status.st_gid);
+  return entry != nullptr ? entry->gr_name : std::string{};
+}
 
 std::vector<SerialDevice> FindSerialDevices(const DeviceRoots& roots) {
   std::vector<fs::path> paths;
@@ -137,7 +149,7 @@ std::vector<SerialDevice> FindSerialDevices(const DeviceRoots& roots) {
   }
   std::sort(paths.begin(), paths.end());
   std::vector<SerialDevice> devices;
-  for (const fs::path& path : paths) devices.push_back(Describe(path, roots));
+  for (const fs::path& path : paths) devices.push_back(DescribeSerialDevice(path.string(), roots));
   return devices;
 }
 

@@ -27,6 +27,15 @@ struct SerialDevice {
   std::string holder_command;  // that process's name, when readable
 };
 
+// One device, as FindSerialDevices describes it; its path need not be a candidate's.
+SerialDevice DescribeSerialDevice(const std::string& path, const DeviceRoots& roots);
+
+// The process holding the device, as "4242 (minicom)"; empty when none was seen.
+std::string HolderText(const SerialDevice& device);
+
+// The group that may open the device, when it is not root's; empty when it cannot be told.
+std::string DeviceGroup(const std::string& path);
+
 // ttyUSB* and ttyACM* (devices and links alike), and ttyS* with a driver bound in sysfs (most
 // ttyS ports of a PC have no hardware behind them), sorted by path.
 std::vector<SerialDevice> FindSerialDevices(const DeviceRoots& roots);

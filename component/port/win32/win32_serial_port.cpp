@@ -138,6 +138,10 @@ std::unique_ptr<SerialPort> Win32PortSystem::FailWithLastError() {
     last_failure_.pop_back();
   }
   if (last_failure_.empty()) last_failure_ = u"error " + FromAscii(std::to_string(error));
+  // A port is opened exclusively: refused access almost always means someone else has it.
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+    last_failure_ += u": another program has the port open";
+  }
   return nullptr;
 }
 
