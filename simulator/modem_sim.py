@@ -51,6 +51,15 @@ CHATTER_BACKLOG = 4096
 # already sent: closing the master discards whatever the slave side still holds.
 HANGUP_DRAIN_TIMEOUT = 30.0
 
+# --replay: a line of quorlin's trace, "<ms> ms <direction> <escaped text>", and its escapes.
+TRACE_LINE = re.compile(r"(?:^| )(\d+) ms (>>|<<|==)(?: (.*))?$")
+TRACE_ESCAPE = re.compile(r"\\\\|\\r|\\n|\^Z|\^\[")
+TRACE_UNESCAPED = {"\\\\": "\\", "\\r": "\r", "\\n": "\n", "^Z": "\x1a", "^[": "\x1b"}
+# A trace may hold a long time-out; replayed, no chunk waits longer than this after the one before.
+REPLAY_MAX_DELAY = 10.0
+# Options that still mean something when a trace is replayed.
+REPLAY_OPTIONS = ("replay", "link", "log")
+
 # --refill stores messages from this sender, each text naming its place and number.
 REFILL_SENDER = "+79160000099"
 # --arrive-every sends message N from this number plus N, each text naming its number.
@@ -65,6 +74,9 @@ CMS_INVALID_PDU = 304
 
 # PDU entry after AT+CMGS ends with Ctrl-Z (send) or ESC (cancel).
 CTRL_Z, ESC = 0x1A, 0x1B
+# Replayed, what the client writes is cut as its commands in a trace end: a command line at CR, a
+# PDU at Ctrl-Z, a cancel at ESC.
+REPLAY_COMMAND_ENDS = (13, CTRL_Z, ESC)
 PROMPT_STYLES = ("space", "nospace", "unsolicited", "blank")
 PROMPT_URC = "+CREG: 1"
 
@@ -1158,6 +1170,125 @@ class Modem:
         return info_reply() + (self._arrivals_after_delete(doomed) if doomed else [])
 
 
+# ---------------------------------------------------------------- replay of a trace
+
+@dataclasses.dataclass
+class Step:
+    """A command of a trace, and what the modem sent after it: (seconds after it, bytes)."""
+    command: bytes
+    received: list
+
+
+def trace_bytes(text):
+    """The bytes an escaped trace text stands for."""
+    return b"".join(map(client_bytes, TRACE_ESCAPE.sub(lambda m: TRACE_UNESCAPED[m.group()], text)))
+
+
+def client_bytes(char):
+    """The client reads and writes code page 1251; what that cannot hold (U+FFFD, put for a
+    control character the trace could not show) stays UTF-8."""
+    try:
+        return char.encode("cp1251")
+    except UnicodeEncodeError:
+        return char.encode("utf-8")
+
+
+def parse_trace(text):
+    """(steps, bytes received before the first command) of quorlin's --trace output. Lines that
+    are not trace lines are skipped, and so is a progress line before a trace line: it starts
+    with a raw CR (CR in the dialogue shows as \\r)."""
+    steps, before, started = [], 0, 0
+    for physical in text.split("\n"):
+        match = TRACE_LINE.search(physical.removesuffix("\r").rsplit("\r", 1)[-1])
+        if not match or match.group(2) == "==":
+            continue
+        ms, direction, shown = int(match.group(1)), match.group(2), match.group(3) or ""
+        if direction == ">>":
+            steps.append(Step(trace_bytes(shown), []))
+            started = ms
+        elif steps:
+            steps[-1].received.append(((ms - started) / 1000, trace_bytes(shown)))
+        else:
+            before += len(trace_bytes(shown))
+    return steps, before
+
+
+def load_trace(path):
+    with open(path, encoding="utf-8", newline="") as f:
+        steps, before = parse_trace(f.read())
+    if not steps:
+        raise ValueError(f"--replay {path}: no command (a '>>' line) in it")
+    return steps, before
+
+
+class Replay:
+    """Plays a trace back: each command the client writes is compared with the next one of the
+    trace and, when it is the same, answered with what the modem sent then, at the same times.
+    Anything else gets ERROR and the trace waits for the command it expects."""
+
+    def __init__(self, steps, dropped, line, log):
+        self.steps = steps
+        self.line = line
+        self.log = log
+        # Bytes before the first command came from before the client; they are left out.
+        log.write("replay", steps=len(steps), dropped=dropped)
+        self.done = 0               # steps matched
+        self.mismatched = 0
+        self.beyond = 0             # commands after the last step
+        self.typed = bytearray()    # the start of the client's next command
+        self.outgoing = []          # (due time, bytes) of the step being answered
+
+    def receive(self, data):
+        for byte in data:
+            self.typed.append(byte)
+            if byte in REPLAY_COMMAND_ENDS:
+                command, self.typed = bytes(self.typed), bytearray()
+                self.handle(command)
+
+    def handle(self, command):
+        # In the trace the client had all of the last answer before it wrote again.
+        self.flush()
+        event = {"line": command.decode("latin-1"), "step": self.done + 1}
+        if self.done == len(self.steps):
+            self.beyond += 1
+            self.log.write("command", **event, matched=False, beyond=True)
+            self.line.write(b"\r\nERROR\r\n")
+            return
+        step = self.steps[self.done]
+        if command != step.command:
+            self.mismatched += 1
+            self.log.write("command", **event, matched=False,
+                           expected=step.command.decode("latin-1"))
+            self.line.write(b"\r\nERROR\r\n")
+            return
+        self.log.write("command", **event, matched=True)
+        self.done += 1
+        due, previous = time.monotonic(), 0.0
+        for offset, data in step.received:
+            due += min(max(0.0, offset - previous), REPLAY_MAX_DELAY)
+            previous = offset
+            self.outgoing.append((due, data))
+        self.tick()
+
+    def flush(self):
+        for _, data in self.outgoing:
+            self.line.write(data)
+        self.outgoing = []
+
+    def tick(self):
+        while self.outgoing and self.outgoing[0][0] <= time.monotonic():
+            self.line.write(self.outgoing.pop(0)[1])
+
+    def wait_time(self):
+        due = [t - time.monotonic() for t, _ in self.outgoing[:1]]
+        return max(0.0, min([1.0] + due))
+
+    def finish(self):
+        complete = self.done == len(self.steps) and not self.mismatched and not self.beyond
+        self.log.write("replayed", steps=len(self.steps), replayed=self.done,
+                       mismatched=self.mismatched, beyond=self.beyond, complete=complete)
+
+
 # ---------------------------------------------------------------- terminal and main loop
 
 SPEEDS = {getattr(termios, name): int(name[1:]) for name in dir(termios)
@@ -1348,7 +1479,15 @@ def parse_args(argv):
     p.add_argument("--csca", metavar="NUMBER",
                    help="the service-centre number AT+CSCA? answers; empty: none set")
     p.add_argument("--log", metavar="FILE", help="JSON lines of commands and deletions")
+    p.add_argument("--replay", metavar="TRACE",
+                   help="answer as the modem in this trace of quorlin read --trace did; only "
+                        "--link and --log go with it")
     args = p.parse_args(argv)
+    if args.replay:
+        extra = [a.option_strings[0] for a in p._actions if a.option_strings
+                 and a.dest not in REPLAY_OPTIONS and getattr(args, a.dest, a.default) != a.default]
+        if extra:
+            p.error(f"--replay cannot be combined with {', '.join(extra)}")
     if not 0 <= args.drop_notifications <= 1:
         p.error("--drop-notifications: expected a probability from 0 to 1")
     if not 0 <= args.hangup_for < float("inf"):
@@ -1451,6 +1590,7 @@ def main(argv=None):
         args.timed_arrivals += [a for o in args.arrive_every for a in parse_arrive_every(o)]
         store = (MessageStore.load(args.store, aliases, capacity) if args.store
                  else MessageStore(aliases=aliases, capacity=capacity))
+        steps, dropped = load_trace(args.replay) if args.replay else (None, 0)
     except (OSError, StoreError, ValueError) as err:
         print(f"modem_sim: {err}", file=sys.stderr)
         return 2
@@ -1466,7 +1606,8 @@ def main(argv=None):
     line = SerialLine(terminal.master, args.baud, args.split, random.Random(args.seed),
                       args.split_at)
     try:
-        modem = Modem(store, line, args, EventLog(args.log))
+        modem = (Replay(steps, dropped, line, EventLog(args.log)) if args.replay
+                 else Modem(store, line, args, EventLog(args.log)))
         modem.unread = lambda: pending_input(terminal.slave)
         if args.link:
             make_link(args.link, terminal.path)
@@ -1475,7 +1616,8 @@ def main(argv=None):
         terminal.close()
         return 2
     try:
-        modem.changed()
+        if not args.replay:
+            modem.changed()
         print(terminal.path, flush=True)
         while True:
             try:
@@ -1493,6 +1635,8 @@ def main(argv=None):
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
         signal.signal(signal.SIGINT, signal.SIG_IGN)
         terminal.close()
+        if args.replay:
+            modem.finish()
     return 0
 
 

@@ -65,12 +65,13 @@ class Sim:
     """One simulator process and one open client descriptor on its terminal."""
 
     def __init__(self, *options, store=STORE, echo="off"):
+        """store None: no store nor echo option (a replay takes neither)."""
         self.dir = tempfile.TemporaryDirectory()
         self.store_path = self.path("store.txt")
-        Path(self.store_path).write_text(store, encoding="utf-8")
+        Path(self.store_path).write_text(store or "", encoding="utf-8")
+        modem = [] if store is None else ["--store", self.store_path, "--echo", echo]
         self.proc = subprocess.Popen(
-            [sys.executable, str(SIMULATOR_DIR / "modem_sim.py"), "--store", self.store_path,
-             "--echo", echo, *options],
+            [sys.executable, str(SIMULATOR_DIR / "modem_sim.py"), *modem, *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir.name)
         self.tty = self.proc.stdout.readline().decode().strip()
         if not self.tty:
@@ -380,6 +381,7 @@ class DeviceTests(SimTestCase):
             ("ME 1 0 00", ["--arrive-every", "0:3"], "SECONDS:COUNT[:parts=N]"),
             ("ME 1 0 00", ["--drop-notifications", "1.5"], "probability"),
             ("ME 1 0 00", ["--hangup-at", "5"], "--link"),
+            ("ME 1 0 00", ["--replay", "{store}"], "--replay cannot be combined with --store"),
         ]
         with tempfile.TemporaryDirectory() as tmp:
             store = os.path.join(tmp, "store.txt")
@@ -653,6 +655,62 @@ class LineBehaviourTests(SimTestCase):
             self.assertTrue(reply.endswith(b"\r\nOK\r\n"))
             inserted += len(URC.findall(reply))
         self.assertGreater(inserted, 0)
+
+
+class ReplayTests(SimTestCase):
+    TRACE = ("open: OK\n"
+             "       0 ms << +CREG: 1\\r\\n\n"
+             "       2 ms >> AT+CMGS=23\\r\n"
+             "      10 ms << \\r\\n> \n"
+             "      12 ms >> 0011000B91^Z\n"
+             "      40 ms << \\r\\n+CMGS: 0\\r\\n\\r\\nOK\\r\\n\n"
+             "      41 ms == OK\n"
+             "\rreceived 1024 bytes\r      50 ms >> AT+CMGL=4\\r\n"
+             "      60 ms << +CMGL: 1,1\n"
+             "     460 ms << ,,23\\r\\n\n"
+             "     470 ms << \\\\r \u041f\ufffd\\r\\n\n")
+    STEPS = [(b"AT+CMGS=23\r", [(0.008, b"\r\n> ")]),
+             (b"0011000B91\x1a", [(0.028, b"\r\n+CMGS: 0\r\n\r\nOK\r\n")]),
+             (b"AT+CMGL=4\r", [(0.01, b"+CMGL: 1,1"), (0.41, b",,23\r\n"),
+                               (0.42, b"\\r \xcf\xef\xbf\xbd\r\n")])]
+
+    def test_a_trace_reads_back_into_the_bytes_it_shows(self):
+        # (trace, steps as (command, [(seconds after it, bytes)]), bytes before the first)
+        table = [
+            (self.TRACE, self.STEPS, 10),
+            ("   5 ms >> ^[\n   9 ms >> AT\\r\r\n", [(b"\x1b", []), (b"AT\r", [])], 0),
+        ]
+        for trace, steps, before in table:
+            with self.subTest(trace=trace):
+                parsed, dropped = modem_sim.parse_trace(trace)
+                self.assertEqual([(s.command, s.received) for s in parsed], steps)
+                self.assertEqual(dropped, before)
+
+    def test_the_trace_answers_its_commands_in_order_and_nothing_else(self):
+        work = tempfile.TemporaryDirectory()
+        self.addCleanup(work.cleanup)
+        trace = Path(work.name, "trace.txt")
+        trace.write_text(self.TRACE, encoding="utf-8")
+        sim = self.start("--replay", str(trace), "--log", "log.jsonl", store=None)
+        table = [
+            (b"AT+CMGL=4\r", b"\r\nERROR\r\n"),        # not the next step: it stays
+            (b"AT+CMGS=23\r", b"\r\n> "),
+            (b"0011000B91\x1a", b"\r\n+CMGS: 0\r\n\r\nOK\r\n"),
+            (b"AT+CMGL=4\r", b"+CMGL: 1,1"),           # the rest 400 ms later
+            (b"", b",,23\r\n\\r \xcf\xef\xbf\xbd\r\n"),
+            (b"AT\r", b"\r\nERROR\r\n"),              # beyond the trace
+        ]
+        for written, answer in table:
+            with self.subTest(written=written):
+                os.write(sim.fd, written)
+                self.assertEqual(sim.read_for(0.3), answer)
+        sim.proc.send_signal(signal.SIGTERM)
+        sim.proc.wait(timeout=10)
+        log = sim.log()
+        self.assertEqual([(e["step"], e["matched"]) for e in log if e["event"] == "command"],
+                         [(1, False), (1, True), (2, True), (3, True), (4, False)])
+        self.assertEqual(log[-1], {**log[-1], "event": "replayed", "steps": 3, "replayed": 3,
+                                   "mismatched": 1, "beyond": 1, "complete": False})
 
 
 if __name__ == "__main__":

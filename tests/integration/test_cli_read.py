@@ -53,21 +53,29 @@ def read_with_delete(stdout, *options, store=None):
     """Runs `quorlin read --delete` with standard output going to `stdout`; returns the run and
     the deletions in the simulator's log."""
     with tempfile.TemporaryDirectory(prefix="quorlin-read-") as work:
-        store_path, log = Path(work, "store.txt"), Path(work, "log.jsonl")
+        store_path = Path(work, "store.txt")
         store_path.write_text(store or STORE, encoding="utf-8")
-        sim = subprocess.Popen([sys.executable, str(ROOT / "simulator/modem_sim.py"), "--store",
-                                str(store_path), "--log", str(log)], stdout=subprocess.PIPE,
+        run, events = read_against(["--store", str(store_path)], ["--delete", *options], stdout)
+        return run, [e for e in events if e["event"] == "delete"]
+
+
+def read_against(simulator_options, options, stdout=subprocess.PIPE):
+    """Runs `quorlin read` against the simulator started with these options; returns the run and
+    the simulator's log."""
+    with tempfile.TemporaryDirectory(prefix="quorlin-read-") as work:
+        log = Path(work, "log.jsonl")
+        sim = subprocess.Popen([sys.executable, str(ROOT / "simulator/modem_sim.py"),
+                                *simulator_options, "--log", str(log)], stdout=subprocess.PIPE,
                                text=True)
         try:
             tty = sim.stdout.readline().strip()
-            run = subprocess.run([CLI, "read", "--device", tty, "--delete", *options], stdout=stdout,
+            run = subprocess.run([CLI, "read", "--device", tty, *options], stdout=stdout,
                                  stderr=subprocess.PIPE, timeout=60)
         finally:
             sim.terminate()
             sim.wait(timeout=10)
             sim.stdout.close()
-        events = [json.loads(line) for line in log.read_text().splitlines()]
-        return run, [e for e in events if e["event"] == "delete"]
+        return run, [json.loads(line) for line in log.read_text().splitlines()]
 
 
 def small_store():
@@ -176,6 +184,33 @@ class ReadCommand(unittest.TestCase):
         for line in decoded:
             self.assertNotIn("undecodable", line)
             self.assertTrue(set(line.split("\t")[2]) <= {"x"}, line)
+
+    def test_a_redacted_trace_replayed_gives_the_same_dialogue_with_fillers(self):
+        texts = ["Meet Olga at Baker Street", "Привет Маша", "Natasha and the garden " * 8]
+        pdus = [pdu_builder.deliver("+79161234567", texts[0]),
+                pdu_builder.deliver("+79161234567", texts[1]),
+                *pdu_builder.deliver_parts("+79165550011", texts[2], ref=7)]
+        store = "".join(f"ME {index} 1 {pdu}\n" for index, pdu in enumerate(pdus, 1))
+        recorded, _ = read_with_delete(subprocess.PIPE, "--trace", "--redact", store=store)
+        self.assertEqual(recorded.returncode, 0, recorded.stderr.decode())
+        trace = recorded.stderr.decode()
+        # The numbers, their semi-octets as in a PDU, the texts, and the ends of the PDUs' texts.
+        secrets = ["79161234567", "9761214365", "79165550011"] + texts + [p[-16:] for p in pdus]
+        for secret in secrets:
+            self.assertNotIn(secret, trace)
+        with tempfile.TemporaryDirectory(prefix="quorlin-trace-") as work:
+            trace_path = Path(work, "trace.txt")
+            trace_path.write_bytes(recorded.stderr)
+            run, log = read_against(["--replay", str(trace_path)], ["--delete"])
+        self.assertEqual(run.returncode, 0, run.stderr.decode())
+        shown = run.stdout.decode().splitlines()
+        self.assertEqual(len(shown), len(recorded.stdout.decode().splitlines()))
+        for line in shown:
+            self.assertTrue(set(line.split("\t")[2]) <= {"x"}, line)
+        commands = [e for e in log if e["event"] == "command"]
+        self.assertTrue(commands and all(e["matched"] for e in commands), commands)
+        self.assertEqual(log[-1], {**log[-1], "event": "replayed", "replayed": log[-1]["steps"],
+                                   "mismatched": 0, "beyond": 0, "complete": True})
 
     def test_every_message_shown_and_deleted_from_the_memories_asked_for(self):
         # (options, messages shown and deleted, exit status, the last lines of standard error)
