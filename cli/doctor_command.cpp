@@ -11,7 +11,6 @@
 #include "commands.hpp"
 #include "option_values.hpp"
 #include "port/diagnosis.hpp"
-#include "port/platform.hpp"
 #include "port_holder.hpp"
 #include "quorlin.hpp"
 #include "read_progress.hpp"
@@ -182,14 +181,8 @@ int RunDoctor(std::span<const std::string_view> args) {
   DoctorOptions options;
   if (const int exit_code = ParseOptions(args, options); exit_code >= 0) return exit_code;
 
-  const Platform system = SystemPlatform();
-  Progress progress;
-  ReportingPorts ports(system.ports, progress);
-  Quorlin quorlin({ports, system.clock});
-  Trace trace(progress);
-  if (options.trace) quorlin.SetExchangeObserver(&trace);
-  quorlin.SetPortNumber(FromUtf8(options.device));
-  quorlin.SetPortSpeed(FromUtf8(options.speed));
+  ModemSession session({options.device, options.speed, options.trace});
+  Quorlin& quorlin = session.quorlin();
   Findings findings(options.json);
 
   // Another program's port is not touched: our AT would land in the middle of its dialogue.
@@ -202,7 +195,7 @@ int RunDoctor(std::span<const std::string_view> args) {
   }
   quorlin.OpenPort();
   if (quorlin.Error() != u"OK") {
-    const Text reason = ports.LastOpenFailure();
+    const Text reason = session.OpenFailure();
     findings.Print("port", {false, false, "cannot open: " + ToUtf8(quorlin.Error()),
                             reason.empty() ? "check the device path" : ToUtf8(reason)});
     NotChecked(findings, "the port does not open", true);

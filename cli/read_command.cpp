@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "commands.hpp"
-#include "port/platform.hpp"
 #include "quorlin.hpp"
 #include "read_options.hpp"
 #include "read_output.hpp"
@@ -66,16 +65,11 @@ int RunRead(std::span<const std::string_view> args) {
   if (!parsed.options) return parsed.exit_code;
   const ReadOptions& options = *parsed.options;
 
-  const Platform system = SystemPlatform();
-  Progress progress;
-  ReportingPorts ports(system.ports, progress);
-  Quorlin quorlin({ports, system.clock});
-  Trace trace(progress, options.redact);
-  if (options.trace) quorlin.SetExchangeObserver(&trace);
+  ModemSession session({options.device, options.speed, options.trace, options.redact});
+  Quorlin& quorlin = session.quorlin();
+  Progress& progress = session.progress();
   SetRules(quorlin, options);
-  quorlin.SetPortNumber(FromUtf8(options.device));
-  quorlin.SetPortSpeed(FromUtf8(options.speed));
-  if (!OpenReported(quorlin, ports, progress)) return 1;
+  if (!session.OpenReported()) return 1;
 
   bool all_ok = true;
   if (options.reset) {

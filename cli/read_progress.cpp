@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "quorlin.hpp"
+#include "port/platform.hpp"
 #include "terminal_text.hpp"
 
 namespace quorlin::cli {
@@ -122,16 +122,24 @@ void Report(Progress& progress, const char* step, TextView status) {
   std::fputc('\n', stderr);
 }
 
-// Opens the port; false (reported with the system's reason and a hint) when it cannot.
-bool OpenReported(Quorlin& quorlin, const ReportingPorts& ports, Progress& progress) {
-  quorlin.OpenPort();
-  if (quorlin.Error() == u"OK") {
-    Report(progress, "open", quorlin.Error());
+ModemSession::ModemSession(const Settings& settings)
+    : ports_(SystemPlatform().ports, progress_),
+      trace_(progress_, settings.redact),
+      quorlin_(Platform{ports_, SystemPlatform().clock}) {
+  if (settings.trace) quorlin_.SetExchangeObserver(&trace_);
+  quorlin_.SetPortNumber(FromUtf8(settings.device));
+  quorlin_.SetPortSpeed(FromUtf8(settings.speed));
+}
+
+bool ModemSession::OpenReported() {
+  quorlin_.OpenPort();
+  if (quorlin_.Error() == u"OK") {
+    Report(progress_, "open", quorlin_.Error());
     return true;
   }
   // The component's status names port and mode; the system's reason and a hint follow.
-  const Text reason = ports.LastOpenFailure();
-  Report(progress, "open", quorlin.Error() + (reason.empty() ? Text{} : u" (" + reason + u")"));
+  const Text reason = OpenFailure();
+  Report(progress_, "open", quorlin_.Error() + (reason.empty() ? Text{} : u" (" + reason + u")"));
   return false;
 }
 

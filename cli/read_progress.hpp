@@ -5,14 +5,12 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "pdu/redact_pdu.hpp"
 #include "port/at_exchange.hpp"
 #include "port/serial_port.hpp"
-
-namespace quorlin {
-class Quorlin;
-}
+#include "quorlin.hpp"
 
 namespace quorlin::cli {
 
@@ -68,7 +66,33 @@ class Trace final : public ExchangeObserver {
 // One step's status on standard error: "read: OK".
 void Report(Progress& progress, const char* step, TextView status);
 
-// Opens the object's port; false (reported with the system's reason and a hint) when it cannot.
-bool OpenReported(Quorlin& quorlin, const ReportingPorts& ports, Progress& progress);
+// What a command that talks to a modem sets up: this platform's ports, counted for the progress
+// line; one Quorlin object on them, set to the device and speed; and the trace when asked for.
+class ModemSession {
+ public:
+  struct Settings {
+    const std::string& device;
+    const std::string& speed;
+    bool trace = false;
+    bool redact = false;
+  };
+  explicit ModemSession(const Settings& settings);
+  ModemSession(const ModemSession&) = delete;
+  ModemSession& operator=(const ModemSession&) = delete;
+
+  Quorlin& quorlin() { return quorlin_; }
+  Progress& progress() { return progress_; }
+  // The system's reason the last open failed, with a hint; empty when there is none.
+  Text OpenFailure() const { return ports_.LastOpenFailure(); }
+  // Opens the port, reporting it on standard error; false (reported with the system's reason
+  // and a hint) when it cannot.
+  bool OpenReported();
+
+ private:
+  Progress progress_;
+  ReportingPorts ports_;
+  Trace trace_;
+  Quorlin quorlin_;
+};
 
 }  // namespace quorlin::cli

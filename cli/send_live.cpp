@@ -4,7 +4,6 @@
 #include <string>
 
 #include "message_json.hpp"
-#include "port/platform.hpp"
 #include "quorlin.hpp"
 #include "read_progress.hpp"
 #include "terminal_text.hpp"
@@ -123,15 +122,10 @@ bool PrintOutcome(const SendOptions& options, const EncodedSubmit& message,
 }  // namespace
 
 int SendLive(const SendOptions& options, const EncodedSubmit& message) {
-  const Platform system = SystemPlatform();
-  Progress progress;
-  ReportingPorts ports(system.ports, progress);
-  Quorlin quorlin({ports, system.clock});
-  Trace trace(progress, options.redact);
-  if (options.trace) quorlin.SetExchangeObserver(&trace);
-  quorlin.SetPortNumber(FromUtf8(options.device));
-  quorlin.SetPortSpeed(FromUtf8(options.speed));
-  if (!OpenReported(quorlin, ports, progress)) return 1;
+  ModemSession session({options.device, options.speed, options.trace, options.redact});
+  Quorlin& quorlin = session.quorlin();
+  Progress& progress = session.progress();
+  if (!session.OpenReported()) return 1;
   const SendOutcome outcome = quorlin.Send(message);
   const Text status = quorlin.Error();
   Report(progress, "send", status);
