@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "commands.hpp"
@@ -80,6 +82,14 @@ std::string SetSeconds(std::string_view arg, std::string_view value, std::chrono
   return {};
 }
 
+// The options that take a value, as SetValue knows them.
+bool TakesValue(std::string_view arg) {
+  static constexpr std::array<std::string_view, 9> kValued = {
+      "--device", "--speed", "--release-after", "--stores",      "--spool",
+      "--exec",   "--state", "--poll",          "--exec-timeout"};
+  return std::find(kValued.begin(), kValued.end(), arg) != kValued.end();
+}
+
 // The option `arg` with its `value`; an error message when either is wrong.
 std::string SetValue(std::string_view arg, std::string_view value, WatchOptions& options) {
   if (arg == "--device") {
@@ -141,7 +151,7 @@ ParsedWatchOptions ParseWatchOptions(std::span<const std::string_view> args) {
     }
     if (arg == "--version") return {std::nullopt, PrintVersion()};
     if (IsFlag(arg, options)) continue;
-    if (!arg.starts_with("--")) return UsageError("unknown option '" + std::string(arg) + "'");
+    if (!TakesValue(arg)) return UsageError("unknown option '" + std::string(arg) + "'");
     if (i + 1 == args.size()) return UsageError(std::string(arg) + " needs a value");
     release_given = release_given || arg == "--release-after";
     const std::string error = SetValue(arg, args[++i], options);

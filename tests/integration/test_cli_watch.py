@@ -163,7 +163,8 @@ class WatchTest(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
             # (arguments after --device, what standard error says)
             table = [(["--spool", str(Path(work, "missing"))], "--spool needs a folder"),
-                     (["--redact"], "--redact needs --trace")]
+                     (["--redact"], "--redact needs --trace"),
+                     (["--bogus"], "unknown option '--bogus'")]
             for args, message in table:
                 with self.subTest(args=args):
                     run = subprocess.run([CLI, "watch", "--device", "/dev/null", *args],
