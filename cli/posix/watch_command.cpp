@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <thread>
 
 #include "commands.hpp"
@@ -101,6 +102,9 @@ struct Watcher {
   HandOff& hand_off;
   WatchJournal& journal;
   RetryPauses retries;
+  // Handed on, but not in the journal yet (it could not be written): never handed on again, and
+  // deleted only once the journal holds it.
+  std::set<std::string> unrecorded;
 
   // True when the message may be deleted: handed on before (in the journal), or now.
   bool Acknowledged(const MessageStore& store, const ShownMessage& shown);
@@ -115,6 +119,11 @@ bool Watcher::Acknowledged(const MessageStore& store, const ShownMessage& shown)
   if (!object["listed"].get<bool>()) return false;
   const std::string id = MessageId(IdentityOf(store, shown, object));
   if (journal.Contains(id)) return true;
+  if (unrecorded.contains(id)) {
+    if (!journal.Record(id, UnixNow())) return false;
+    unrecorded.erase(id);
+    return true;
+  }
   if (!retries.Due(id)) return false;
   object["id"] = id;
   const Outgoing outgoing{id, object["address"].get<std::string>(),
@@ -128,7 +137,9 @@ bool Watcher::Acknowledged(const MessageStore& store, const ShownMessage& shown)
     return false;
   }
   retries.Succeeded(id);
-  return journal.Record(id, UnixNow());
+  if (journal.Record(id, UnixNow())) return true;
+  unrecorded.insert(id);
+  return false;
 }
 
 void Watcher::HandOnAndDelete() {
@@ -284,7 +295,7 @@ int RunWatch(std::span<const std::string_view> args) {
   if (options.read.trace) quorlin.SetExchangeObserver(&trace);
   SetRules(quorlin, options.read);
   const std::unique_ptr<HandOff> hand_off = MakeHandOff(options);
-  Watcher watcher{options, quorlin, *hand_off, journal, {}};
+  Watcher watcher{options, quorlin, *hand_off, journal, {}, {}};
   Link link(quorlin, system.ports, options.read.device);
   Watch(watcher, link);
   quorlin.ClosePort();

@@ -50,9 +50,12 @@ void WatchJournal::SetAsideDamaged(std::int64_t now, std::size_t damaged_lines) 
 }
 
 bool WatchJournal::Record(const std::string& id, std::int64_t now) {
+  const off_t before = ::lseek(file_.get(), 0, SEEK_END);
   std::string failure = WriteAll(file_.get(), JournalLine(id, now));
   if (failure.empty() && ::fsync(file_.get()) != 0) failure = std::strerror(errno);
   if (!failure.empty()) {
+    // A line cut short by a full disk would join the next one into a damaged line.
+    if (before >= 0) (void)::ftruncate(file_.get(), before);
     std::fprintf(stderr,
                  "quorlin watch: cannot add %s to the journal %s: %s; the message stays on the "
                  "modem\n",

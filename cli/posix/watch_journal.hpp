@@ -17,7 +17,8 @@ class WatchJournal {
   // older than thirty days, and opens it for appending. False, reported, when it cannot.
   bool Open(const std::string& path, std::int64_t now);
   bool Contains(const std::string& id) const { return handed_on_.count(id) != 0; }
-  // Appends the id and flushes it to the disk; false, reported, when it did not get there.
+  // Appends the id and flushes it to the disk; false, reported, when it did not get there (and
+  // then no part of its line is left in the file).
   bool Record(const std::string& id, std::int64_t now);
 
  private:

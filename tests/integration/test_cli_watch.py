@@ -4,6 +4,7 @@ handing it on again."""
 import json
 import os
 import random
+import resource
 import signal
 import subprocess
 import sys
@@ -28,9 +29,10 @@ def store_of(texts):
 
 
 class Watch:
-    """The simulator on `store`, and quorlin watch spooling from it into `spool`."""
+    """The simulator on `store`, and quorlin watch spooling from it into `spool` (or, without
+    `spool`, handing on to its standard output)."""
 
-    def __init__(self, work, store, *sim_options):
+    def __init__(self, work, store, *sim_options, spool=True, preexec_fn=None):
         self.work = Path(work)
         self.spool = self.work / "spool"
         self.spool.mkdir(exist_ok=True)
@@ -41,10 +43,11 @@ class Watch:
                                      "--store", str(store_path), "--log", str(self.log),
                                      *sim_options], stdout=subprocess.PIPE, text=True)
         tty = self.sim.stdout.readline().strip()
-        self.watch = subprocess.Popen([CLI, "watch", "--device", tty, "--spool", str(self.spool),
-                                       "--state", str(self.work / "state.journal"), "--poll",
-                                       "1"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                      text=True)
+        hand_off = ["--spool", str(self.spool)] if spool else []
+        self.watch = subprocess.Popen([CLI, "watch", "--device", tty, *hand_off, "--state",
+                                       str(self.work / "state.journal"), "--poll", "1"],
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                      preexec_fn=preexec_fn)
 
     def wait_for(self, condition, limit=60):
         deadline = time.monotonic() + limit
@@ -106,6 +109,26 @@ class WatchTest(unittest.TestCase):
             code, _, err = second.stop()
             self.assertEqual(code, 0, err)
             self.assertEqual([m["text"] for m in second.spooled()], ["four"])
+
+    def test_a_journal_that_cannot_grow_hands_on_nothing_twice(self):
+        # A file-size limit lets the journal hold one line (44 bytes): the first message is
+        # recorded and deleted; the others are handed on once each and stay on the modem.
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (60, 60))
+
+        with tempfile.TemporaryDirectory(prefix="quorlin-watch-") as work:
+            watch = Watch(work, store_of(TEXTS), spool=False, preexec_fn=small_files)
+            self.assertTrue(watch.wait_for(lambda: len(watch.events("delete")) == 1))
+            time.sleep(3)  # three more reads at --poll 1
+            code, out, err = watch.stop()
+            self.assertEqual(code, 0, err)
+            self.assertEqual(sorted(json.loads(line)["text"] for line in out.splitlines()),
+                             sorted(t for _, _, t in TEXTS), err)
+            self.assertEqual(len(watch.events("delete")), 1)
+            self.assertIn("cannot add", err)
+            journal = Path(work, "state.journal").read_text()
+            self.assertEqual(len(journal.splitlines()), 1, "a line cut short stays behind")
 
     def test_chaos_ends_with_every_message_once_and_the_store_empty(self):
         # 16 messages of one part and 5 of two arrive over about 8 s; a third of the
