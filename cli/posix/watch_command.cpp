@@ -87,6 +87,9 @@ class RetryPauses {
     pause.next = std::chrono::steady_clock::now() + pause.length;
   }
   void Succeeded(const std::string& id) { pauses_.erase(id); }
+  void KeepOnly(const std::set<std::string>& listed) {
+    std::erase_if(pauses_, [&listed](const auto& entry) { return !listed.contains(entry.first); });
+  }
 
  private:
   struct Pause {
@@ -105,11 +108,15 @@ struct Watcher {
   // Handed on, but not in the journal yet (it could not be written): never handed on again, and
   // deleted only once the journal holds it.
   std::set<std::string> unrecorded;
+  std::set<std::string> listed;  // the ids of the messages of the last listing
 
   // True when the message may be deleted: handed on before (in the journal), or now.
   bool Acknowledged(const MessageStore& store, const ShownMessage& shown);
   // Hands on what the last listing showed and deletes what was handed on.
   void HandOnAndDelete();
+  // Forgets the pauses and unrecorded hand-offs of messages no longer on the modem, so that a
+  // watcher running for years does not pile them up.
+  void ForgetGone();
 };
 
 bool Watcher::Acknowledged(const MessageStore& store, const ShownMessage& shown) {
@@ -118,6 +125,7 @@ bool Watcher::Acknowledged(const MessageStore& store, const ShownMessage& shown)
   // not shown in full, comes again in a later listing.
   if (!object["listed"].get<bool>()) return false;
   const std::string id = MessageId(IdentityOf(store, shown, object));
+  listed.insert(id);
   if (journal.Contains(id)) return true;
   if (unrecorded.contains(id)) {
     if (!journal.Record(id, UnixNow())) return false;
@@ -142,15 +150,29 @@ bool Watcher::Acknowledged(const MessageStore& store, const ShownMessage& shown)
   return false;
 }
 
+void Watcher::ForgetGone() {
+  // Only a listing of every memory in full tells that a message is gone.
+  const auto& listings = quorlin.Store().Listings();
+  const bool in_full = quorlin.Error() == u"OK" &&
+                       std::all_of(listings.begin(), listings.end(), [](const auto& listing) {
+                         return listing.result == MemoryListing::Result::kListed;
+                       });
+  if (!in_full) return;
+  retries.KeepOnly(listed);
+  std::erase_if(unrecorded, [this](const std::string& id) { return !listed.contains(id); });
+}
+
 void Watcher::HandOnAndDelete() {
   const MessageStore& store = quorlin.Store();
   std::vector<bool> acknowledged(store.Records().size(), false);
+  listed.clear();
   for (const ShownMessage& shown : store.Shown()) {
     // A stop signal ends the run after the hand-off in progress.
     if (g_stop != 0) break;
     if (!Acknowledged(store, shown)) continue;
     for (std::size_t part : shown.parts) acknowledged[part] = true;
   }
+  if (g_stop == 0) ForgetGone();
   if (std::find(acknowledged.begin(), acknowledged.end(), true) == acknowledged.end()) return;
   for (std::size_t at = 0; at < acknowledged.size(); ++at) {
     if (!acknowledged[at]) quorlin.KeepOnModem(at);
@@ -267,6 +289,7 @@ void Watch(Watcher& watcher, Link& link) {
       continue;
     }
     watcher.HandOnAndDelete();
+    watcher.journal.CompactDaily(UnixNow());
     WaitForNextRead(watcher.quorlin, watcher.options.poll);
   }
 }
@@ -295,7 +318,7 @@ int RunWatch(std::span<const std::string_view> args) {
   if (options.read.trace) quorlin.SetExchangeObserver(&trace);
   SetRules(quorlin, options.read);
   const std::unique_ptr<HandOff> hand_off = MakeHandOff(options);
-  Watcher watcher{options, quorlin, *hand_off, journal, {}, {}};
+  Watcher watcher{options, quorlin, *hand_off, journal, {}, {}, {}};
   Link link(quorlin, system.ports, options.read.device);
   Watch(watcher, link);
   quorlin.ClosePort();

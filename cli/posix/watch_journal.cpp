@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "journal_text.hpp"
 
@@ -26,16 +27,36 @@ bool WatchJournal::Open(const std::string& path, std::int64_t now) {
   const ParsedJournal parsed = ParseJournal(text.str());
   handed_on_ = parsed.handed_on;
   if (!parsed.damaged_lines.empty()) SetAsideDamaged(now, parsed.damaged_lines.size());
-  const std::string failure = WriteDurably(path + ".new", path, CompactJournal(handed_on_, now));
-  if (failure.empty()) {
-    file_ = UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
-  }
-  if (!failure.empty() || !file_.valid()) {
+  const std::string failure = Rewrite(now);
+  if (!failure.empty()) {
     std::fprintf(stderr, "quorlin watch: cannot write the journal %s: %s\n", path.c_str(),
-                 failure.empty() ? std::strerror(errno) : failure.c_str());
+                 failure.c_str());
     return false;
   }
   return true;
+}
+
+std::string WatchJournal::Rewrite(std::int64_t now) {
+  std::erase_if(handed_on_,
+                [now](const auto& entry) { return entry.second < now - kJournalKeepSeconds; });
+  const std::string failure = WriteDurably(path_ + ".new", path_, CompactJournal(handed_on_, now));
+  if (!failure.empty()) return failure;
+  UniqueFd reopened(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!reopened.valid()) return std::strerror(errno);
+  file_ = std::move(reopened);
+  rewritten_at_ = now;
+  return {};
+}
+
+void WatchJournal::CompactDaily(std::int64_t now) {
+  constexpr std::int64_t kDay = 24 * 3600;
+  if (now - rewritten_at_ < kDay) return;
+  const std::string failure = Rewrite(now);
+  if (failure.empty()) return;
+  // Tried again in a day; until then the lines are appended to the journal as it was.
+  rewritten_at_ = now;
+  std::fprintf(stderr, "quorlin watch: cannot rewrite the journal %s: %s; appending to it\n",
+               path_.c_str(), failure.c_str());
 }
 
 void WatchJournal::SetAsideDamaged(std::int64_t now, std::size_t damaged_lines) {

@@ -20,9 +20,18 @@ class WatchJournal {
   // Appends the id and flushes it to the disk; false, reported, when it did not get there (and
   // then no part of its line is left in the file).
   bool Record(const std::string& id, std::int64_t now);
+  // A day after the last rewrite, rewrites the journal as Open does, so that a watcher running
+  // for years keeps a journal of a month. A failure is reported, and the journal is appended to
+  // as before until the next try.
+  void CompactDaily(std::int64_t now);
 
  private:
   void SetAsideDamaged(std::int64_t now, std::size_t damaged_lines);
+  // The journal without the ids older than thirty days, opened for appending; what failed, in
+  // the system's words, or empty.
+  std::string Rewrite(std::int64_t now);
+
+  std::int64_t rewritten_at_ = 0;
 
   std::string path_;
   UniqueFd file_;
