@@ -3,8 +3,9 @@
 #   quorlin_<version>_<arch>.deb     the front end and its man page (native release build, CPack);
 #   Quorlin-<version>-windows.zip    x86\ and x64\ with Quorlin.dll and quorlin.exe (x86\ also
 #                                    Darvello.exe), register.cmd, unregister.cmd, README.txt.
-# Release builds of their own in build/pkg-linux, build/pkg-mingw32, build/pkg-mingw64.
-# tests/package/run.sh checks what comes out.
+# A native release build of its own in build/pkg-linux; for Windows the mingw32 and mingw64
+# presets' builds, which are release builds already (the Wine suites use them too, so after a
+# test run there is nothing left to build). tests/package/run.sh checks what comes out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,13 +36,12 @@ stage=build/pkg-stage
 rm -rf "$stage"
 for bits in 32 64; do
   echo "package: Windows $bits-bit release build"
-  dir=build/pkg-mingw$bits
-  configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw$bits.cmake"
-  # Only what is installed: the Wine test client and the like stay unbuilt.
-  cmake --build "$dir" -j"$(nproc)" --target Quorlin quorlin Darvello
+  cmake --preset "mingw$bits" >/dev/null
+  # Only what is installed: the Wine test client and the like are not needed here.
+  cmake --build --preset "mingw$bits" -j"$(nproc)" --target Quorlin quorlin Darvello
 done
-cmake --install build/pkg-mingw32 --prefix "$stage/$name/x86" --strip >/dev/null
-cmake --install build/pkg-mingw64 --prefix "$stage/$name/x64" --strip --component runtime >/dev/null
+cmake --install build/mingw32 --prefix "$stage/$name/x86" --strip >/dev/null
+cmake --install build/mingw64 --prefix "$stage/$name/x64" --strip --component runtime >/dev/null
 
 # Windows line ends, so that Notepad and cmd read them as written.
 for file in register.cmd unregister.cmd README.txt; do
