@@ -321,10 +321,33 @@ bitnesses=("$@")
 [ ${#bitnesses[@]} -gt 0 ] || bitnesses=(32 64)
 for bits in "${bitnesses[@]}"; do
   case "$bits" in
-    32|64) run_bitness "$bits" ;;
+    32|64) ensure_built "$bits" ;;
     *) echo "usage: $0 [32] [64]" >&2; exit 2 ;;
   esac
 done
+# The 64-bit run also registers the 32-bit DLL beside its own.
+[[ " ${bitnesses[*]} " != *" 64 "* ]] || ensure_built 32
+
+# The bitnesses side by side, each in a prefix and with modems of its own: most of the time
+# goes to waiting on the modems. Each one's output is shown once it has finished.
+outputs=$(mktemp -d)
+pids=()
+for bits in "${bitnesses[@]}"; do
+  (
+    trap cleanup EXIT
+    run_bitness "$bits"
+    printf '%s\n' "${summary[@]}" >"$outputs/$bits.summary"
+    exit "$failed"
+  ) >"$outputs/$bits.log" 2>&1 &
+  pids+=($!)
+done
+for i in "${!pids[@]}"; do
+  wait "${pids[$i]}" || failed=1
+  cat "$outputs/${bitnesses[$i]}.log"
+  mapfile -t -O "${#summary[@]}" summary <"$outputs/${bitnesses[$i]}.summary" ||
+    summary+=("${bitnesses[$i]}-bit: ended early")
+done
+rm -rf "$outputs"
 
 echo
 printf '%s\n' "${summary[@]}"
