@@ -119,6 +119,25 @@ bool MessageStore::ListMemory(const ReplyBounds& bounds, std::vector<StoredMessa
   return selection == Selection::kConfirmed && !reply.input_lost && memory_changes_ == selected_at;
 }
 
+namespace {
+
+// A phone whose memories are one under two names lists each message under both: the same PDU
+// at the same index as in an earlier memory is that message again, and is shown once.
+void DropRepeats(std::vector<StoredMessage>& records) {
+  std::vector<StoredMessage> kept;
+  for (StoredMessage& record : records) {
+    const bool repeat =
+        record.index && std::any_of(kept.begin(), kept.end(), [&](const StoredMessage& earlier) {
+          return earlier.memory != record.memory && earlier.index == record.index &&
+                 SamePdu(earlier.pdu, record.pdu);
+        });
+    if (!repeat) kept.push_back(std::move(record));
+  }
+  records = std::move(kept);
+}
+
+}  // namespace
+
 bool MessageStore::ReadAll(const ReplyBounds& listing_bounds, const ReadRules& rules) {
   const unsigned started_on = port_changes_;
   std::vector<StoredMessage> records;
@@ -128,6 +147,7 @@ bool MessageStore::ReadAll(const ReplyBounds& listing_bounds, const ReadRules& r
     listings.push_back({memory, MemoryListing::Result::kListed, std::nullopt});
     if (ListMemory(listing_bounds, records, listings.back())) deletable.push_back(memory);
   }
+  DropRepeats(records);
   // The host closed or swapped the port from a yield: the memories may come from two devices,
   // and the next deletion would act on the last.
   if (port_changes_ != started_on) deletable.clear();

@@ -185,6 +185,15 @@ TEST_F(StoreTest, OneMessageInEachStorageInStorageOrder) {
   EXPECT_EQ(quorlin_.Error(), u"OK");
 }
 
+// A phone whose two memories are one lists each message under both names: it shows once, from
+// the first memory. A message at the same index with another PDU is another message.
+TEST_F(StoreTest, MemoriesThatAreOneShowEachMessageOnce) {
+  Stored(Entry(1, kHello) + Entry(2, kPrivet), Entry(1, kHello) + Entry(2, kHello));
+  quorlin_.ReadAllMsg();
+  EXPECT_EQ(quorlin_.Sms(), Shown({kHello, kPrivet, kHello}));
+  EXPECT_EQ(Records(), (std::vector<Place>{{kMe, 1}, {kMe, 2}, {kSm, 2}}));
+}
+
 // Which memories could be selected decides which blocks the listing has.
 struct SelectionCase {
   const char* name;
@@ -540,6 +549,7 @@ TEST_F(StoreTest, IndexesOfFourAndMoreDigitsAreDeletedWhole) {
 TEST_F(StoreTest, ListingAnewDuringADeleteKeepsTheNewReferences) {
   ListThree();
   modem_.Answer("AT+CMGL=4", ListReply(Entry(8, kHello)));
+  modem_.Answer("AT+CMGL=4", ListReply(Entry(8, kPrivet)));
   EXPECT_TRUE(DeleteWhileTheHostListsAgain());
   EXPECT_EQ(Listed(), (std::vector<Place>{{kMe, 8}, {kSm, 8}}));
 }
