@@ -25,6 +25,7 @@ class ReportingPort final : public SerialPort {
   }
   void DiscardInput() override { port_->DiscardInput(); }
   bool TakeInputLost() override { return port_->TakeInputLost(); }
+  bool HungUp() const override { return port_->HungUp(); }
 
  private:
   std::unique_ptr<SerialPort> port_;

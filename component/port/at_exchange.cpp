@@ -192,6 +192,9 @@ Reply AtExchange::Collect(int polls, const ReplyBounds& bounds, Until until) {
     if (reply.prompted) break;
     const bool overtime = clock_.Now() - started >= bounds.max_time;
     if (silent) {
+      // A device that has gone answers nothing any more: waiting out the bounds would only
+      // keep the user (a send waits a minute for its result) from hearing so.
+      if (port_ && port_->HungUp()) break;
       // Waits counted in time rather than polls end on time, silent or not.
       if (polls == kUnlimitedPolls && overtime) break;
       ++empty_polls;

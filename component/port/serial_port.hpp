@@ -38,6 +38,11 @@ class SerialPort {
   // True when input was lost on the line (a queue overrun, a framing error) since the last call;
   // a port that cannot tell answers false.
   virtual bool TakeInputLost() { return false; }
+
+  // True once the device has gone (unplugged, the far end of a pseudo-terminal closed): nothing
+  // will ever be read from it again, so no reply is worth waiting for. A port that cannot tell
+  // answers false.
+  virtual bool HungUp() const { return false; }
 };
 
 // Names and opens ports on one platform.

@@ -65,6 +65,10 @@ class SendCommand(unittest.TestCase):
             (["--send-silent=1:after=1"], 1,
              "sent 1 part of 3 to +79161234567: references 17; stopped: no answer: part 2 may "
              "or may not have been sent", 2, 75),
+            # The same when the device goes (unplugged): said at once.
+            (["--hangup-on-send", "2"], 1,
+             "sent 1 part of 3 to +79161234567: references 17; stopped: no answer: part 2 may "
+             "or may not have been sent", 2, 10),
         ]
         for sim_options, status, line, sent, bound in table:
             with self.subTest(sim_options=sim_options):

@@ -106,6 +106,7 @@ class ScriptedModem {
   std::size_t discarded = 0;  // bytes dropped by DiscardInput
   // The read with this number (1 for the first) reports input lost on the line.
   int lose_input_on_read = 0;
+  bool hung_up = false;  // the device has gone: what the port says once set
 
   // Output that had arrived by now is dropped; later output still comes.
   void DiscardInput() {
@@ -215,6 +216,7 @@ class ScriptedPort final : public SerialPort {
   bool WaitForInput(milliseconds timeout) override { return modem_.WaitForInput(timeout); }
   void DiscardInput() override { modem_.DiscardInput(); }
   bool TakeInputLost() override { return modem_.TakeInputLost(); }
+  bool HungUp() const override { return modem_.hung_up; }
 
  private:
   ScriptedModem& modem_;

@@ -30,6 +30,7 @@ struct SendCase {
   const char16_t* references;
   Commands commands;  // after AT+CMGF=0
   milliseconds within;
+  bool gone_after_first = false;  // the device goes once the first part is written
 };
 
 class Sending : public ::testing::TestWithParam<SendCase> {
@@ -50,6 +51,11 @@ TEST_P(Sending, WritesEachPartOnceAndStopsAtTheFirstNotAccepted) {
   const SendCase& c = GetParam();
   modem_.Answer("AT+CMGF=0", "\r\nOK\r\n");
   for (const auto& [command, reply] : c.answers) modem_.Answer(command, reply);
+  clock_.on_yield = [&] {
+    if (c.gone_after_first && !modem_.commands.empty() && modem_.commands.back() == kFirst) {
+      modem_.hung_up = true;
+    }
+  };
   quorlin_.Send(kTwoParts);
   EXPECT_EQ(quorlin_.Error(), c.status);
   EXPECT_EQ(quorlin_.SentReferences(), c.references);
@@ -105,6 +111,14 @@ INSTANTIATE_TEST_SUITE_P(
                  u"",
                  {"AT+CMGS=17", kFirst},
                  milliseconds(62000)},
+        // The same when the device goes: said at once rather than after the minute's wait.
+        SendCase{"DeviceGoneAfterThePart",
+                 {{"AT+CMGS=17", kPrompt}},
+                 u"No answer",
+                 u"",
+                 {"AT+CMGS=17", kFirst},
+                 milliseconds(2000),
+                 true},
         SendCase{"ResultWithoutReference",
                  {{"AT+CMGS=17", kPrompt},
                   {kFirst, "\r\nOK\r\n"},

@@ -122,10 +122,14 @@ class PosixSerialPort final : public SerialPort {
         return received;
       }
       // Hung up or failed: nothing more will come.
-      if (count == 0 || (errno != EAGAIN && errno != EINTR)) return {};
+      if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
+        hung_up_ = true;
+        return {};
+      }
       // A wake-up without data polls again, unless the line reports trouble, which it would
       // report again at once, or the time is up.
       const bool trouble = (wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      hung_up_ = hung_up_ || trouble;
       if (trouble || SteadyClock::now() >= deadline) return {};
     }
   }
@@ -151,6 +155,8 @@ class PosixSerialPort final : public SerialPort {
 
   void DiscardInput() override { ::tcflush(fd_.get(), TCIFLUSH); }
 
+  bool HungUp() const override { return hung_up_; }
+
   bool WaitForInput(milliseconds timeout) override {
     const auto deadline = SteadyClock::now() + timeout;
     for (;;) {
@@ -158,6 +164,7 @@ class PosixSerialPort final : public SerialPort {
       const int ready = ::poll(&wait, 1, MillisecondsUntil(deadline));
       if (ready < 0 && errno == EINTR) continue;
       const bool hung_up = (wait.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+      hung_up_ = hung_up_ || hung_up;
       if (ready > 0 && !hung_up && (wait.revents & POLLIN) != 0) return true;
       if (ready > 0) {
         // A line that hung up reports so at once and for ever; it is as silent as one that did
@@ -171,6 +178,7 @@ class PosixSerialPort final : public SerialPort {
  private:
   UniqueFd fd_;
   std::optional<termios> restore_;
+  bool hung_up_ = false;
 };
 
 }  // namespace
