@@ -72,15 +72,18 @@ map_modems() {
   pending_modems=()
 }
 
-# The simulated modem with a fresh test store on COM3 and COM12; COM5 leads nowhere. Modems
-# started before keep running until the wineserver is gone: the wineserver took the first
-# terminal it opened as its controlling one, and a hang-up there makes it dump all its objects.
+# The simulated modem with a fresh test store on COM3 and COM12, others on COM14 to COM19 (COM19
+# hangs up when a second part is sent); COM5 leads nowhere. Modems started before keep running
+# until the wineserver is gone: the wineserver took the first terminal it opened as its
+# controlling one, and a hang-up there makes it dump all its objects.
 start_simulator() {
   launch_modem "$here/modem-store.txt" 3 12
   launch_modem "$here/join-store.txt" 14
   launch_modem "$here/nul-store.txt" 16
   local sim_options=(--first-reference 17)
   launch_modem "$here/join-store.txt" 18
+  sim_options=(--first-reference 17 --hangup-on-send 2)
+  launch_modem "$here/join-store.txt" 19
   map_modems
   wine_unmap_port 5
 }
@@ -132,6 +135,17 @@ PY
   [ "${#pdus[@]}" -eq 2 ] || { echo "sent ${#pdus[@]} parts, not 2"; return 1; }
   "$wine" "$(winpath "$front_end_exe")" decode --join "${pdus[@]}" | tr -d '\r' |
     diff <(printf '\t+79161234567\t%s\n' "$SEND_TEXT") -
+}
+
+# A modem that goes (unplugged) after the first part: the send says so at once, where it would
+# otherwise wait a minute for the result of the second.
+front_end_send_stops_when_the_modem_goes() {
+  local started=$SECONDS out
+  out=$("$wine" "$(winpath "$front_end_exe")" send --device 19 --to +79161234567 \
+    "$(printf 'word %.0s' $(seq 70))" 2>/dev/null | tr -d '\r')
+  [ "$out" = "sent 1 part of 3 to +79161234567: references 17; stopped: no answer: part 2 may or may not have been sent" ] ||
+    { echo "    $out"; return 1; }
+  [ $((SECONDS - started)) -lt 20 ] || { echo "    took $((SECONDS - started)) s"; return 1; }
 }
 
 # The front end takes its arguments as the command line gives them (UTF-16), not through the
@@ -268,6 +282,7 @@ run_bitness() {
   start_simulator
   check "quorlin.exe read --device 12" front_end_reads
   check "quorlin.exe send --dry-run with a Cyrillic argument" front_end_sends_a_cyrillic_argument
+  check "quorlin.exe send stops at once when the modem goes" front_end_send_stops_when_the_modem_goes
   check "regsvr32 /u" "$wine" "$regsvr32" /u /s "$dll_path"
   check "COM client: unregistered machine" client unregistered machine
   check "regsvr32 /n /i:user" "$wine" "$regsvr32" /s /n /i:user "$dll_path"

@@ -26,6 +26,7 @@ class Win32SerialPort final : public SerialPort {
   bool WaitForInput(std::chrono::milliseconds timeout) override;
   void DiscardInput() override;
   bool TakeInputLost() override;
+  bool HungUp() const override { return hung_up_; }
 
  private:
   // Asks the driver for its error flags (which clears them) and the bytes waiting; remembers a
@@ -34,6 +35,7 @@ class Win32SerialPort final : public SerialPort {
 
   UniqueFileHandle handle_;
   bool input_lost_ = false;
+  bool hung_up_ = false;
 };
 
 class Win32PortSystem final : public PortSystem {

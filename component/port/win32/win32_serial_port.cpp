@@ -37,10 +37,20 @@ constexpr DWORD kOutputQueueBytes = 4 * 1024;
 // character arrived garbled.
 constexpr DWORD kInputLost = CE_RXOVER | CE_OVERRUN | CE_FRAME;
 
-// One ReadFile of up to `size` bytes; how many it read, 0 when it failed.
-std::size_t ReadInto(HANDLE handle, char* buffer, std::size_t size) {
+// A call on the port failed for another reason than a line error (which stops reads until the
+// error flags are cleared): the device has gone, as a USB modem unplugged does.
+bool DeviceGone() {
+  return ::GetLastError() != ERROR_OPERATION_ABORTED;
+}
+
+// One ReadFile of up to `size` bytes; how many it read, 0 when it failed (and then `gone` tells
+// whether the device has gone).
+std::size_t ReadInto(HANDLE handle, char* buffer, std::size_t size, bool& gone) {
   DWORD read = 0;
-  if (!::ReadFile(handle, buffer, static_cast<DWORD>(size), &read, nullptr)) return 0;
+  if (!::ReadFile(handle, buffer, static_cast<DWORD>(size), &read, nullptr)) {
+    gone = gone || DeviceGone();
+    return 0;
+  }
   return std::min<std::size_t>(read, size);
 }
 
@@ -60,7 +70,10 @@ std::string ToAnsiCodePage(TextView text) {
 
 bool Win32SerialPort::CheckLine(COMSTAT& status) {
   DWORD errors = 0;
-  if (!::ClearCommError(handle_.Get(), &errors, &status)) return false;
+  if (!::ClearCommError(handle_.Get(), &errors, &status)) {
+    hung_up_ = hung_up_ || DeviceGone();
+    return false;
+  }
   if ((errors & kInputLost) != 0) input_lost_ = true;
   return true;
 }
@@ -75,12 +88,12 @@ std::string Win32SerialPort::Read(std::size_t max_bytes) {
     // Nothing waiting: wait for one byte, then take what came with it. Asking for one byte, not
     // for `max_bytes`, is what makes Wine's serial layer (which leaves out the MAXDWORD
     // shortcut) return with the first byte as Windows does.
-    got = ReadInto(handle_.Get(), bytes.data(), 1);
+    got = ReadInto(handle_.Get(), bytes.data(), 1, hung_up_);
     if (got > 0) CheckLine(status);
   }
   // Exactly what the driver holds: such a read never waits.
   const std::size_t waiting = std::min<std::size_t>(status.cbInQue, max_bytes - got);
-  if (waiting > 0) got += ReadInto(handle_.Get(), bytes.data() + got, waiting);
+  if (waiting > 0) got += ReadInto(handle_.Get(), bytes.data() + got, waiting, hung_up_);
   bytes.resize(got);
   // A read error leaves the port stopped until its error flags are cleared; clearing them also
   // tells whether input was lost.
