@@ -73,10 +73,7 @@ int ParseOptions(std::span<const std::string_view> args, DoctorOptions& options)
     (arg == "--device" ? options.device : options.speed) = std::string(args[++i]);
   }
   if (options.device.empty()) return UsageError("--device needs a device path or port number");
-  if (!IsSpeed(options.speed)) {
-    return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +
-                      options.speed + "'");
-  }
+  if (const std::string error = SpeedError(options.speed); !error.empty()) return UsageError(error);
   return -1;
 }
 

@@ -79,24 +79,13 @@ ParsedReadOptions UsageError(const std::string& message) {
 
 // Sets the flag an option without a value names; false when `arg` is none of them.
 bool SetFlag(std::string_view arg, ReadOptions& options) {
-  if (arg == "--delete") {
-    options.remove = true;
-  } else if (arg == "--reset") {
-    options.reset = true;
-  } else if (arg == "--trace") {
-    options.trace = true;
-  } else if (arg == "--redact") {
-    options.redact = true;
-  } else if (arg == "--join") {
-    options.join = true;
-  } else if (arg == "--json") {
-    options.json = true;
-  } else if (arg == "--delete-undecodable") {
-    options.delete_undecodable = true;
-  } else {
-    return false;
-  }
-  return true;
+  return SetNamedFlag(arg, {{"--delete", &options.remove},
+                            {"--reset", &options.reset},
+                            {"--trace", &options.trace},
+                            {"--redact", &options.redact},
+                            {"--join", &options.join},
+                            {"--json", &options.json},
+                            {"--delete-undecodable", &options.delete_undecodable}});
 }
 
 // The option `arg` with its `value`; an error message when either is wrong.
@@ -172,10 +161,7 @@ ParsedReadOptions ParseReadOptions(std::span<const std::string_view> args) {
   if (release_given && !options.join) return UsageError("--release-after needs --join");
   if (options.redact && !options.trace) return UsageError("--redact needs --trace");
   if (options.device.empty()) return UsageError("--device needs a device path or port number");
-  if (!IsSpeed(options.speed)) {
-    return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +
-                      options.speed + "'");
-  }
+  if (const std::string error = SpeedError(options.speed); !error.empty()) return UsageError(error);
   return {options, 0};
 }
 

@@ -67,24 +67,13 @@ ParsedSendOptions UsageError(const std::string& message) {
 
 // Sets the flag an option without a value names; false when `arg` is none of them.
 bool SetFlag(std::string_view arg, SendOptions& options) {
-  if (arg == "--report") {
-    options.submit.status_report = true;
-  } else if (arg == "--flash") {
-    options.submit.flash = true;
-  } else if (arg == "--ucs2") {
-    options.submit.force_ucs2 = true;
-  } else if (arg == "--json") {
-    options.json = true;
-  } else if (arg == "--trace") {
-    options.trace = true;
-  } else if (arg == "--redact") {
-    options.redact = true;
-  } else if (arg == "--dry-run") {
-    options.dry_run = true;
-  } else {
-    return false;
-  }
-  return true;
+  return SetNamedFlag(arg, {{"--report", &options.submit.status_report},
+                            {"--flash", &options.submit.flash},
+                            {"--ucs2", &options.submit.force_ucs2},
+                            {"--json", &options.json},
+                            {"--trace", &options.trace},
+                            {"--redact", &options.redact},
+                            {"--dry-run", &options.dry_run}});
 }
 
 bool TakesValue(std::string_view arg) {
@@ -165,10 +154,7 @@ ParsedSendOptions Complete(SendOptions options, std::span<const std::string_view
   if (options.device.empty() && !options.dry_run) {
     return UsageError("--device needs a device path or port number (or --dry-run)");
   }
-  if (!IsSpeed(options.speed)) {
-    return UsageError("--speed needs a positive decimal number of at most 7 digits, not '" +
-                      options.speed + "'");
-  }
+  if (const std::string error = SpeedError(options.speed); !error.empty()) return UsageError(error);
   if (const auto name = OptionInText(words); name && !marked) {
     return UsageError(std::string(*name).append(
         " stands in the text: options go before it (-- before a text that holds an option's "

@@ -50,16 +50,9 @@ ParsedWatchOptions UsageError(const std::string& message) {
 }
 
 bool IsFlag(std::string_view arg, WatchOptions& options) {
-  if (arg == "--join") {
-    options.read.join = true;
-  } else if (arg == "--trace") {
-    options.read.trace = true;
-  } else if (arg == "--redact") {
-    options.read.redact = true;
-  } else {
-    return false;
-  }
-  return true;
+  return SetNamedFlag(arg, {{"--join", &options.read.join},
+                            {"--trace", &options.read.trace},
+                            {"--redact", &options.read.redact}});
 }
 
 // A whole number of seconds, at least 1 and at most a day.
@@ -123,10 +116,7 @@ std::string Check(const WatchOptions& options, bool release_given) {
   if (release_given && !options.read.join) return "--release-after needs --join";
   if (options.read.redact && !options.read.trace) return "--redact needs --trace";
   if (options.read.device.empty()) return "--device needs a device path or port number";
-  if (!IsSpeed(options.read.speed)) {
-    return "--speed needs a positive decimal number of at most 7 digits, not '" +
-           options.read.speed + "'";
-  }
+  if (std::string error = SpeedError(options.read.speed); !error.empty()) return error;
   if (!options.spool.empty() && !options.exec.empty())
     return "--spool and --exec exclude each other";
   struct stat status {};

@@ -12,14 +12,8 @@ using win32::UniqueResource;
 
 using win32::ComPtr;
 using win32::UniqueBstr;
+using win32::UniqueHkey;
 using win32::UniqueVariant;
-
-struct RegistryKeyTraits {
-  using Type = HKEY;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Free(Type key) noexcept { ::RegCloseKey(key); }
-};
-using UniqueHkey = UniqueResource<RegistryKeyTraits>;
 
 // Takes a reference of its own to an object the caller keeps.
 template <typename Interface>

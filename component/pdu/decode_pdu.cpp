@@ -13,21 +13,22 @@
 
 #include "pdu/gsm7.hpp"
 #include "pdu/octet_reader.hpp"
+#include "pdu/tpdu_fields.hpp"
 #include "text/cp1251.hpp"
 
 namespace quorlin {
 namespace {
 
+using tpdu::kMtiDeliver;
+using tpdu::kMtiSubmit;
+using tpdu::kTimeStampOctets;
+using tpdu::kTonAlphanumeric;
+using tpdu::kUdhi;
+
 using Octets = std::span<const std::uint8_t>;
 
-// TP-MTI, bits 1-0 of the first octet. The reserved value 11 is read as a status report.
-constexpr std::uint8_t kMtiDeliver = 0x00;
-constexpr std::uint8_t kMtiSubmit = 0x01;
-constexpr std::uint8_t kUdhi = 0x40;
-constexpr std::uint8_t kTonAlphanumeric = 0x50;  // type of number 101, bits 6-4
 constexpr std::size_t kMaxSeptets = 160;
 constexpr std::size_t kMaxUserDataOctets = 140;
-constexpr std::size_t kTimeStampOctets = 7;
 
 // The PDU text as octets: spaces and other blanks dropped, either case accepted. The PDU ends at
 // the first character that is not a hexadecimal digit; a last lone digit is dropped.

@@ -12,16 +12,18 @@
 #include <vector>
 
 #include "pdu/gsm7.hpp"
+#include "pdu/tpdu_fields.hpp"
 
 namespace quorlin {
 namespace {
 
+using tpdu::kMtiSubmit;
+using tpdu::kUdhi;
+
 using Octets = std::vector<std::uint8_t>;
 
-constexpr std::uint8_t kMtiSubmit = 0x01;
 constexpr std::uint8_t kVpfRelative = 0x10;
 constexpr std::uint8_t kSrr = 0x20;
-constexpr std::uint8_t kUdhi = 0x40;
 constexpr std::uint8_t kTypeInternational = 0x91;
 constexpr std::uint8_t kTypeUnknown = 0x81;
 constexpr std::uint8_t kDcsUcs2 = 0x08;

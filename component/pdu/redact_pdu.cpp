@@ -13,19 +13,21 @@
 #include <vector>
 
 #include "pdu/octet_reader.hpp"
+#include "pdu/tpdu_fields.hpp"
 
 namespace quorlin {
 namespace {
 
+using tpdu::kMtiDeliver;
+using tpdu::kMtiSubmit;
+using tpdu::kTimeStampOctets;
+using tpdu::kTonAlphanumeric;
+using tpdu::kUdhi;
+
 using Octets = std::vector<std::uint8_t>;
 
-constexpr std::uint8_t kMtiDeliver = 0x00;
-constexpr std::uint8_t kMtiSubmit = 0x01;
-constexpr std::uint8_t kUdhi = 0x40;
-constexpr std::uint8_t kTonAlphanumeric = 0x50;
 constexpr std::uint8_t kFillerChar = 0x78;  // 'x', in the 7-bit alphabet as in ASCII and UCS2
 constexpr std::uint8_t kFillerDigit = 0x1;
-constexpr std::size_t kTimeStampOctets = 7;
 
 enum class Alphabet { kGsm7, kEightBit, kUcs2 };
 

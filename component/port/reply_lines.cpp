@@ -59,4 +59,12 @@ std::vector<TextView> SplitLines(TextView text) {
   return lines;
 }
 
+std::optional<TextView> InfoFields(TextView text, TextView prefix) {
+  for (TextView line : SplitLines(text)) {
+    line = TrimSpaces(line);
+    if (line.starts_with(prefix)) return TrimSpaces(line.substr(prefix.size()));
+  }
+  return std::nullopt;
+}
+
 }  // namespace quorlin

@@ -34,6 +34,10 @@ std::optional<FinalLine> ClassifyLine(TextView line);
 // comes last.
 std::vector<TextView> SplitLines(TextView text);
 
+// What follows `prefix` ("+CPMS:"), blanks trimmed, on the first line of `text` that starts with
+// it once its blanks are trimmed; nothing when no line does.
+std::optional<TextView> InfoFields(TextView text, TextView prefix);
+
 // The position just after the line end that follows position `from`, or npos when no line end
 // follows. CR LF counts as one line end.
 std::size_t NextLineStart(TextView text, std::size_t from);

@@ -32,16 +32,11 @@ Stop SendPart(AtExchange& exchange, const SubmitPart& part, SendOutcome& outcome
 }  // namespace
 
 std::optional<unsigned> ParseMessageReference(TextView reply) {
-  constexpr TextView kCmgs = u"+CMGS:";
-  for (TextView line : SplitLines(reply)) {
-    line = TrimSpaces(line);
-    if (!line.starts_with(kCmgs)) continue;
-    TextView number = TrimSpaces(line.substr(kCmgs.size()));
-    number = number.substr(0, number.find(u','));  // a modem may add <scts> or <ackpdu>
-    if (number.empty() || number.size() > 3 || !IsPlainDecimal(number)) return std::nullopt;
-    return static_cast<unsigned>(std::stoul(ToUtf8(number)));
-  }
-  return std::nullopt;
+  const auto fields = InfoFields(reply, u"+CMGS:");
+  if (!fields) return std::nullopt;
+  const TextView number = fields->substr(0, fields->find(u','));  // <scts> or <ackpdu> may follow
+  if (number.empty() || number.size() > 3 || !IsPlainDecimal(number)) return std::nullopt;
+  return static_cast<unsigned>(std::stoul(ToUtf8(number)));
 }
 
 SendOutcome SendParts(AtExchange& exchange, const EncodedSubmit& message,

@@ -210,35 +210,26 @@ bool SamePdu(TextView a, TextView b) {
 }
 
 std::optional<Memory> ParseSelectedMemory(TextView reply) {
-  constexpr TextView kCpms = u"+CPMS:";
-  for (TextView line : SplitLines(reply)) {
-    line = TrimSpaces(line);
-    if (!line.starts_with(kCpms)) continue;
-    TextView name = TrimSpaces(line.substr(kCpms.size()));
-    name = name.substr(0, name.find(u','));
-    if (name.size() < 2 || name.front() != u'"' || name.back() != u'"') return std::nullopt;
-    return MemoryNamed(name.substr(1, name.size() - 2));
-  }
-  return std::nullopt;
+  const auto fields = InfoFields(reply, u"+CPMS:");
+  if (!fields) return std::nullopt;
+  const TextView name = fields->substr(0, fields->find(u','));
+  if (name.size() < 2 || name.front() != u'"' || name.back() != u'"') return std::nullopt;
+  return MemoryNamed(name.substr(1, name.size() - 2));
 }
 
 std::optional<MemoryFill> ParseMemoryFill(TextView reply) {
-  constexpr TextView kCpms = u"+CPMS:";
-  for (TextView line : SplitLines(reply)) {
-    line = TrimSpaces(line);
-    if (!line.starts_with(kCpms)) continue;
-    TextView fields = TrimSpaces(line.substr(kCpms.size()));
-    if (fields.starts_with(u'"'))
-      fields = fields.substr(std::min(fields.find(u',') + 1, fields.size()));
-    const std::size_t comma = fields.find(u',');
-    if (comma == TextView::npos) return std::nullopt;
-    const auto used = Decimal(fields.substr(0, comma), 5);
-    const auto total =
-        Decimal(fields.substr(comma + 1, fields.find(u',', comma + 1) - comma - 1), 5);
-    if (!used || !total) return std::nullopt;
-    return MemoryFill{*used, *total};
+  auto fields = InfoFields(reply, u"+CPMS:");
+  if (!fields) return std::nullopt;
+  if (fields->starts_with(u'"')) {
+    fields = fields->substr(std::min(fields->find(u',') + 1, fields->size()));
   }
-  return std::nullopt;
+  const std::size_t comma = fields->find(u',');
+  if (comma == TextView::npos) return std::nullopt;
+  const auto used = Decimal(fields->substr(0, comma), 5);
+  const auto total =
+      Decimal(fields->substr(comma + 1, fields->find(u',', comma + 1) - comma - 1), 5);
+  if (!used || !total) return std::nullopt;
+  return MemoryFill{*used, *total};
 }
 
 }  // namespace quorlin

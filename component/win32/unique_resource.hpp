@@ -53,6 +53,13 @@ struct FileHandleTraits {
 };
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Free(Type key) noexcept { ::RegCloseKey(key); }
+};
+using UniqueHkey = UniqueResource<RegistryKeyTraits>;
+
 struct BstrTraits {
   using Type = BSTR;
   static Type Invalid() noexcept { return nullptr; }

@@ -18,13 +18,6 @@
 namespace quorlin::win32 {
 namespace {
 
-struct RegistryKeyTraits {
-  using Type = HKEY;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Free(Type key) noexcept { ::RegCloseKey(key); }
-};
-using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
-
 struct DeviceInfoSetTraits {
   using Type = HDEVINFO;
   static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -59,7 +52,7 @@ std::map<std::wstring, std::string> FriendlyNames() {
     const HKEY opened =
         ::SetupDiOpenDevRegKey(set.Get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (opened == INVALID_HANDLE_VALUE) continue;
-    const UniqueRegistryKey key(opened);
+    const UniqueHkey key(opened);
     const std::wstring port = StringValue(key.Get(), L"PortName");
     wchar_t friendly[256] = {};
     if (port.empty() || !::SetupDiGetDeviceRegistryPropertyW(
@@ -76,7 +69,7 @@ std::map<std::wstring, std::string> FriendlyNames() {
 
 std::vector<PortInfo> Win32PortSystem::ListPorts() const {
   std::vector<PortInfo> ports;
-  UniqueRegistryKey key;
+  UniqueHkey key;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
                       key.Put()) != ERROR_SUCCESS) {
     return ports;
