@@ -371,10 +371,6 @@ INSTANTIATE_TEST_SUITE_P(
                              u"+CSCA: \"+11111111111\",145\r\n"},
                     LineCase{"service centre set", u"AT+CSCA=\"+79168999100\"\r",
                              u"AT+CSCA=\"+11111111111\"\r"},
-                    LineCase{"listing header with a phone-book name",
-                             u"+CMGL: 3,1,\"Mama 2\",23\r\n", u"+CMGL: 3,1,\"xxxx 1\",23\r\n"},
-                    LineCase{"PDU line", u"0001000B919761214365F700000143\r\n",
-                             u"0001000B911111111111F100000178\r\n"},
                     LineCase{"PDU written after the prompt", u"0001000B919761214365F700000143\x1A",
                              u"0001000B911111111111F100000178\x1A"},
                     LineCase{"PDU echoed behind the prompt",
@@ -427,10 +423,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"new message shown in text mode",
                   {u"+CMT: \"+79161234567\",,\"26/12/07,10:00:00+12\"\r\n", u"Code 4711\r\n"},
                   {u"+CMT: \"+11111111111\",,\"11/11/11,11:11:11+11\"\r\n", u"xxxx 1111\r\n"}},
-        ReplyCase{"PDU mode headers are followed by PDUs",
-                  {u"+CMGL: 3,1,\"Mama\",23\r\n", u"0001000B919761214365F700000143\r\n",
+        ReplyCase{"PDU mode: a phone-book name in the header, then the PDU",
+                  {u"+CMGL: 3,1,\"Mama 2\",23\r\n", u"0001000B919761214365F700000143\r\n",
                    u"+CMT: ,23\r\n", u"Done\r\n"},
-                  {u"+CMGL: 3,1,\"xxxx\",23\r\n", u"0001000B911111111111F100000178\r\n",
+                  {u"+CMGL: 3,1,\"xxxx 1\",23\r\n", u"0001000B911111111111F100000178\r\n",
                    u"+CMT: ,23\r\n", u"Done\r\n"}}));
 
 }  // namespace
