@@ -98,7 +98,8 @@ class SendCommand(unittest.TestCase):
         self.assertEqual([m["text"] for m in shown], ["x" * len(text)])
 
     def test_usage_errors(self):
-        # (arguments, standard input, what the first line of standard error says)
+        # (arguments, standard input, what the first line of standard error says); the
+        # encoder's own refusals stand in its unit table, one of each kind is enough here.
         table = [
             (["--dry-run", "--to", "+7916"], b"", "the text is empty"),
             (["--dry-run", "--to", "+7916"], b"\n", "the text is empty"),
@@ -106,14 +107,10 @@ class SendCommand(unittest.TestCase):
             (["--dry-run", "--to", "+7916", b"\xff".decode("utf-8", "surrogateescape")], b"",
              "not valid UTF-8"),
             (["--dry-run", "--to", "+7916", "x" * (153 * 255 + 1)], b"", "more than 255 parts"),
-            (["--dry-run", "--to", "+7916", "Ж" * (67 * 255 + 1)], b"", "more than 255 parts"),
             (["--dry-run", "--to", "+7916ABC", "hi"], b"", "--to needs"),
-            (["--dry-run", "--to", "+" + "1" * 21, "hi"], b"", "--to needs"),
             (["--dry-run", "hi"], b"", "--to needs"),
             (["--dry-run", "--to", "+7916", "--smsc", "centre", "hi"], b"", "--smsc needs"),
             (["--dry-run", "--to", "+7916", "--validity", "0", "hi"], b"", "--validity needs"),
-            (["--dry-run", "--to", "+7916", "--validity", "10585", "hi"], b"",
-             "--validity needs"),
             (["--dry-run", "--to", "+7916", "--validity", "1.5", "hi"], b"", "--validity needs"),
             (["--to", "+7916", "hi"], b"", "--device needs"),
             (["--dry-run", "--to", "+7916", "--redact", "hi"], b"", "--redact needs --trace"),

@@ -187,9 +187,6 @@ INSTANTIATE_TEST_SUITE_P(
     Quorlin, PortsText,
     ::testing::Values(
         PortsCase{"NoPorts", {}, u""},
-        PortsCase{"OnePortNoLineEndAfterIt",
-                  {{"COM3", "USB Serial Port (COM3)"}},
-                  u"COM3\tUSB Serial Port (COM3)"},
         PortsCase{"PortWithoutFriendlyNameIsItsNameAlone",
                   {{"COM1", ""}, {"COM12", "HUAWEI Mobile Connect - 3G PC UI Interface (COM12)"}},
                   u"COM1\r\nCOM12\tHUAWEI Mobile Connect - 3G PC UI Interface (COM12)"},
